@@ -1,0 +1,37 @@
+#pragma once
+#include <windows.h>
+
+#include <memory>
+
+namespace Gdiplus { class Image; }
+
+// A static control that paints a GDI+ image stretched over its client area.
+class CStaticFromImage {
+public:
+    CStaticFromImage() = default;
+    ~CStaticFromImage();
+    CStaticFromImage(const CStaticFromImage&) = delete;
+    CStaticFromImage& operator=(const CStaticFromImage&) = delete;
+
+    // Takes over painting of an existing static control.
+    void Attach(HWND control);
+    HWND GetSafeHwnd() const { return hwnd_; }
+
+    void SetImage(std::shared_ptr<Gdiplus::Image> newImage);
+    void LoadFromResource(UINT id, const wchar_t* type);
+    const std::shared_ptr<Gdiplus::Image>& Image() const { return image; }
+
+    std::shared_ptr<Gdiplus::Image> image;
+
+private:
+    static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                         DWORD_PTR self);
+    void OnPaint();
+
+    HWND hwnd_ = nullptr;
+};
+
+// A bitmap decoded by GDI+ from a resource of the program; null on any failure.
+std::shared_ptr<Gdiplus::Image> LoadImageResource(UINT id, const wchar_t* type, HMODULE module = nullptr);
+// A bitmap decoded from bytes in memory (downloaded images); null on failure.
+std::shared_ptr<Gdiplus::Image> DecodeImage(const void* bytes, size_t size);

@@ -1,0 +1,49 @@
+#pragma once
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "LocaleTexts.h"
+#include "config/ConfigurationManager.h"
+
+namespace tinyxml2 { class XMLDocument; }
+class TranslatablePage;
+
+// Lists the locale documents of the wizard type, loads the chosen language
+// into a key -> text table and re-translates every live page on a change.
+class LanguageManager {
+public:
+    // config: null means the process's configuration, fetched at each use
+    // (the manager is created before the configuration exists).
+    explicit LanguageManager(std::shared_ptr<ConfigurationManager> config = nullptr,
+                             MessageSink showMessage = MessageBoxSink(), HMODULE module = nullptr);
+
+    std::vector<int> GetLocaleResourceIds();
+    void FillLanguageList(HWND combo);
+    bool SetLanguage(const std::wstring& displayName);
+    std::wstring Translate(const std::string& key) const;
+    void RegisterPage(TranslatablePage* page);
+    void UnregisterPage(TranslatablePage* page);
+    static std::wstring GetNativeLanguageName(const std::wstring& code);
+
+    const LocaleTexts& Texts() const { return texts; }
+    const std::vector<TranslatablePage*>& RegisteredPages() const { return registeredPages; }
+
+private:
+    std::shared_ptr<ConfigurationManager> Config() const;
+    bool LoadDocument(int id, tinyxml2::XMLDocument& document);
+    bool LoadTexts(const tinyxml2::XMLDocument& document);
+    void ShowParseError(const std::string& detail);
+
+    std::unordered_map<std::wstring, int> resourceIdsByName;
+    std::unordered_map<std::wstring, std::wstring> codesByName;
+    std::vector<TranslatablePage*> registeredPages;
+    LocaleTexts texts;
+
+    std::shared_ptr<ConfigurationManager> config_;
+    MessageSink showMessage_;
+    HMODULE module_;
+};

@@ -1,0 +1,48 @@
+#include "Url.h"
+
+#include <windows.h>
+
+#include "Text.h"
+
+namespace {
+
+bool IsHostChar(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.' || c == '-';
+}
+
+bool StartsWith(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+// The address pattern ^((http|https)://)?([\w.-]+)(\.[\w.-]+)+([/?#].*)?$ is
+// decided directly instead of with a backtracking regex engine, which takes
+// exponential time and deep recursion on long hostile texts. Its language:
+// - ":" is not a host character, so the scheme is present exactly when the
+//   text starts with it;
+// - "/", "?" and "#" are not host characters either, so the host is the
+//   longest run of host characters after the scheme;
+// - [\w.-]+(\.[\w.-]+)+ over host characters (which include ".") holds
+//   exactly when some "." has a host character on each side inside the run;
+// - the rest is empty, or one of "/?#" followed by characters that "." of the
+//   pattern accepts: anything but "\n" and "\r".
+bool MatchesUrlPattern(std::string_view s) {
+    if (StartsWith(s, "https://")) {
+        s.remove_prefix(8);
+    } else if (StartsWith(s, "http://")) {
+        s.remove_prefix(7);
+    }
+    size_t hostEnd = 0;
+    while (hostEnd < s.size() && IsHostChar(static_cast<unsigned char>(s[hostEnd]))) ++hostEnd;
+    bool innerDot = false;
+    for (size_t i = 1; i + 1 < hostEnd && !innerDot; ++i) innerDot = s[i] == '.';
+    if (!innerDot) return false;
+    if (hostEnd == s.size()) return true;
+    const char lead = s[hostEnd];
+    if (lead != '/' && lead != '?' && lead != '#') return false;
+    return s.find_first_of("\r\n", hostEnd + 1) == std::string_view::npos;
+}
+
+bool IsValidUrl(const std::wstring& w) { return MatchesUrlPattern(WideToAnsi(w, CP_THREAD_ACP)); }

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "reply.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace tamsel {
+
+// One accepted event, as it is stored.
+struct Event {
+  int code = 0;            // "6"
+  std::string offer_id;    // "5"
+  std::string feed_id;     // "18"
+  std::optional<int> kind; // "10": 1 main product, 2 offer
+  std::string reason;      // "13", rejections
+  std::string failure;     // "12", failed downloads and launches
+  std::string machine_id;  // "1"
+  std::string run_stamp;   // "2"
+  std::string data;        // the event body exactly as it arrived
+};
+
+// Checks an event document and its "Authorization" signature. Returns the
+// refusal to send, or nothing when out holds the event.
+std::optional<Reply> ReadEvent(const std::string& authorization, const std::string& body,
+                               Event* out);
+
+struct StoreError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The SQLite event table. Several services may share one database file.
+class EventStore {
+ public:
+  explicit EventStore(const std::string& path);  // throws StoreError
+  ~EventStore();
+  EventStore(const EventStore&) = delete;
+  EventStore& operator=(const EventStore&) = delete;
+
+  // Committed to disk when it returns; throws StoreError.
+  long long Insert(const Event& event, const std::string& remote_addr);
+
+ private:
+  std::mutex mutex_;
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* insert_ = nullptr;
+};
+
+// The event endpoint: validate, store, answer.
+Reply TakeEvent(EventStore& store, const std::string& authorization, const std::string& body,
+                const std::string& remote_addr);
+
+// Opens a database for reading without creating it; throws StoreError.
+sqlite3* OpenExistingDatabase(const std::string& path);
+
+}  // namespace tamsel

@@ -403,8 +403,11 @@ int RunService(const ServeOptions& options) {
     std::cerr << "tamsel-service: " << e.what() << std::endl;
     return 1;
   }
+  if (options.files.empty()) {
+    std::cerr << "warning: no --files folder, so /f/ answers 404 for every file" << std::endl;
+  }
   for (const std::string& path : campaign->ReferencedFiles()) {
-    if (!files->Exists(path)) {
+    if (!options.files.empty() && !files->Exists(path)) {
       std::cerr << "warning: the campaign points at /f/" << path
                 << ", which the files folder does not have" << std::endl;
     }

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "BuildSettings.h"
 #include "api/Package.h"
 #include "config/ConfigurationManager.h"
 #include "locale/LanguageManager.h"
@@ -48,7 +47,7 @@ BOOL CTamselDlg::OnInitDialog() {
     ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 
-    instanceMutex.Reset(::CreateMutexW(nullptr, TRUE, SingleInstanceMutexName(TAMSEL_WIZARD_TYPE_NAME).c_str()));
+    instanceMutex.Reset(::CreateMutexW(nullptr, TRUE, SingleInstanceMutexName(CompiledWizardTypeName()).c_str()));
     const DWORD mutexError = ::GetLastError();
     if (instanceMutex && mutexError == ERROR_ALREADY_EXISTS) {
         instanceMutex.Reset();

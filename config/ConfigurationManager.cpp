@@ -1,7 +1,6 @@
 #include "ConfigurationManager.h"
 
 #include <shlobj.h>
-#include <knownfolders.h>
 
 #include <chrono>
 #include <ctime>
@@ -142,14 +141,14 @@ std::string ConfigurationManager::ReadMachineGuid() {
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", 0, KEY_READ | KEY_WOW64_64KEY,
                         key.Put()) != ERROR_SUCCESS)
         return std::string();
-    char buffer[255] = {};
-    DWORD size = sizeof buffer - 1;  // keep room for the terminator
-    DWORD type = 0;
-    if (::RegQueryValueExA(key.Get(), "MachineGuid", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+    // 255 bytes for the value; a text that fills them without a terminator is
+    // cut to 254, as the one spare byte below guarantees an end.
+    char buffer[256] = {};
+    DWORD size = 255;
+    if (::RegQueryValueExA(key.Get(), "MachineGuid", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) !=
         ERROR_SUCCESS)
         return std::string();
-    if (size > sizeof buffer - 1) size = sizeof buffer - 1;
-    buffer[size] = '\0';
+    buffer[254] = '\0';
     return std::string(buffer);  // up to the first NUL
 }
 
@@ -176,6 +175,6 @@ std::wstring ConfigurationManager::ExpandFolderPlaceholders(const std::wstring& 
 std::shared_ptr<ConfigurationManager> GetConfiguration() {
     static std::once_flag once;
     static std::shared_ptr<ConfigurationManager> instance;
-    std::call_once(once, [] { instance = std::make_shared<ConfigurationManager>(TAMSEL_WIZARD_TYPE_NAME); });
+    std::call_once(once, [] { instance = std::make_shared<ConfigurationManager>(CompiledWizardTypeName()); });
     return instance;
 }

@@ -102,6 +102,9 @@ private:
     bool placeholdersBuilt_ = false;
 };
 
+// The wizard type name compiled into this program ("DLM", "ISV", ...).
+const char* CompiledWizardTypeName();
+
 // The one configuration of the process, created on first use (also under
 // concurrent first calls) with the compiled-in wizard type.
 std::shared_ptr<ConfigurationManager> GetConfiguration();

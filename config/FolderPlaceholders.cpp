@@ -1,7 +1,6 @@
 #include "FolderPlaceholders.h"
 
 #include <windows.h>
-#include <knownfolders.h>
 
 #include "util/KnownFolders.h"
 

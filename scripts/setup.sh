@@ -13,7 +13,7 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 PKGS=(cmake make g++ pkg-config dpkg-dev g++-mingw-w64-i686-posix mingw-w64-tools
       wine wine32:i386 wine64 xvfb x11-apps x11-utils imagemagick
       nlohmann-json3-dev googletest libgtest-dev libcpp-httplib-dev libssl-dev
-      libsqlite3-dev sqlite3 openssl curl procps python3)
+      libsqlite3-dev sqlite3 openssl curl procps python3 locales)
 
 missing=()
 for p in "${PKGS[@]}"; do
@@ -53,5 +53,11 @@ if ! ls -d "$DEPS"/tinyxml2-*/tinyxml2.cpp >/dev/null 2>&1; then
   (cd "$DEPS" && apt-get source -qq tinyxml2 >/dev/null 2>&1)
   ls -d "$DEPS"/tinyxml2-*/tinyxml2.cpp >/dev/null
 fi
+
+# Wine takes the user's locale from the C library's: the locale tests need
+# these generated.
+for l in de_DE pt_PT ja_JP en_US; do
+  locale -a 2>/dev/null | grep -qix "$l.utf8" || as_root localedef -i "$l" -f UTF-8 "$l.UTF-8"
+done
 
 "$ROOT/scripts/build.sh"

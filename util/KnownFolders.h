@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 #include <shtypes.h>
+#include <knownfolders.h>
 #include <string>
 
 // SHGetKnownFolderPath for the current user, or for the default user profile

@@ -1,6 +1,6 @@
 #include "SystemError.h"
 
-#include <cwchar>
+#include "Handles.h"
 
 namespace {
 
@@ -21,10 +21,14 @@ std::wstring FormatSystemMessage(DWORD code) {
     std::wstring text = FromModule(code, nullptr);
     if (text.empty() && code >= 12000 && code < 12200) {
         // Internet error codes: WinHTTP's table first, then WinINet's.
-        for (const wchar_t* name : {L"winhttp.dll", L"wininet.dll"}) {
-            HMODULE module = ::GetModuleHandleW(name);
+        // Loaded once as data for their message tables, kept for the process.
+        static const tamsel::ModuleHandle modules[] = {
+            tamsel::ModuleHandle(::LoadLibraryExW(L"winhttp.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE)),
+            tamsel::ModuleHandle(::LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE)),
+        };
+        for (const auto& module : modules) {
             if (!module) continue;
-            text = FromModule(code, module);
+            text = FromModule(code, module.Get());
             if (!text.empty()) break;
         }
     }

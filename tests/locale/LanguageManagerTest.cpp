@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "common/TestEnvironment.h"
+#include "config/ConfigurationManager.h"
+#include "locale/LanguageManager.h"
+#include "locale/TranslatablePage.h"
+#include "util/Handles.h"
+#include "util/Text.h"
+
+namespace {
+
+const int kDlmIds[] = {105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118};
+const char* const kDlmCodes[] = {"en_US", "es", "pt_BR", "pl", "cs", "da", "de",
+                                 "fi",    "fr", "it",    "nl", "pl", "ru", "tr"};
+
+// A language manager over this program's locale resources, with a
+// configuration of its own and every message recorded instead of shown.
+struct Fixture {
+    std::shared_ptr<ConfigurationManager> config;
+    std::vector<std::wstring> messages;
+    std::shared_ptr<LanguageManager> manager;
+    HWND combo = nullptr;
+
+    explicit Fixture(int wizardType, bool btFlow = false)
+        : config(std::make_shared<ConfigurationManager>("none", nullptr)) {
+        config->wizardType = wizardType;
+        config->btFlow = btFlow;
+        manager = std::make_shared<LanguageManager>(
+            config, [this](const std::wstring& text) { messages.push_back(text); });
+        // A combo box needs a parent to report to.
+        parent = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 300, 300, nullptr, nullptr,
+                                   nullptr, nullptr);
+        combo = ::CreateWindowExW(0, L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_CHILD | WS_VISIBLE, 0, 0,
+                                  200, 200, parent, nullptr, nullptr, nullptr);
+    }
+    ~Fixture() { ::DestroyWindow(parent); }
+    HWND parent = nullptr;
+
+    std::vector<std::wstring> Items() const {
+        std::vector<std::wstring> items;
+        const LRESULT n = ::SendMessageW(combo, CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < n; ++i) {
+            wchar_t text[128] = {};
+            ::SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+            items.push_back(text);
+        }
+        return items;
+    }
+    std::wstring Selected() const {
+        const LRESULT i = ::SendMessageW(combo, CB_GETCURSEL, 0, 0);
+        return i < 0 ? std::wstring() : Items().at(static_cast<size_t>(i));
+    }
+};
+
+std::set<std::string> Keys(const LocaleTexts& texts) {
+    std::set<std::string> keys;
+    for (const auto& entry : texts) keys.insert(entry.first);
+    return keys;
+}
+
+class RecordingPage : public TranslatablePage {
+public:
+    explicit RecordingPage(std::vector<std::string>& log, std::string name) : log_(log), name_(std::move(name)) {}
+    void ApplyTexts() override { log_.push_back(name_); }
+
+private:
+    std::vector<std::string>& log_;
+    std::string name_;
+};
+
+}  // namespace
+
+TEST(LanguageManager, DownloadManagerListsFourteenDocuments) {
+    Fixture f(1);
+    f.manager->FillLanguageList(f.combo);
+    ASSERT_NE(f.combo, nullptr);
+    for (const auto& m : f.messages) ADD_FAILURE() << WideToUtf8(m);
+    const auto items = f.Items();
+    ASSERT_EQ(items.size(), 14u);
+    for (size_t i = 0; i < items.size(); ++i)
+        EXPECT_EQ(items[i], LanguageManager::GetNativeLanguageName(AnsiToWide(kDlmCodes[i], CP_ACP))) << i;
+    EXPECT_EQ(items[0], LanguageManager::GetNativeLanguageName(L"en"));
+    EXPECT_EQ(items[6], L"Deutsch");
+    EXPECT_EQ(items[3], items[11]) << "the Polish document is listed twice";
+    EXPECT_EQ(f.manager->GetLocaleResourceIds(), std::vector<int>(std::begin(kDlmIds), std::end(kDlmIds)));
+}
+
+TEST(LanguageManager, EveryDocumentHasTheKeysOfItsEnglishOne) {
+    for (const int type : {1, 2}) {
+        Fixture f(type);
+        f.manager->FillLanguageList(f.combo);
+        const auto items = f.Items();
+        ASSERT_FALSE(items.empty());
+        ASSERT_TRUE(f.manager->SetLanguage(items[0]));
+        const std::set<std::string> english = Keys(f.manager->Texts());
+        EXPECT_EQ(english.size(), type == 1 ? 31u : 33u);  // with PRODUCT_TITLE
+        for (const auto& item : items) {
+            ASSERT_TRUE(f.manager->SetLanguage(item));
+            std::set<std::string> expected = english;
+            if (type == 2 && f.config->languageCode == L"es") {
+                expected.erase("BUTTON_AGREE");
+                expected.erase("BUTTON_BACK");
+            }
+            EXPECT_EQ(Keys(f.manager->Texts()), expected) << WideToUtf8(item);
+            for (const auto& [key, text] : f.manager->Texts()) {
+                // Every reference resolves, nothing is left empty.
+                EXPECT_EQ(text.find('{'), std::string::npos) << WideToUtf8(item) << " " << key << ": " << text;
+                if (key != "PRODUCT_TITLE") {
+                EXPECT_FALSE(text.empty()) << key;
+            }
+            }
+            const std::wstring disclaimer = f.manager->Translate("PRODUCT_DISCLAIMER");
+            for (const wchar_t* placeholder : {L"[PACKAGE_NAME]", L"[PACKAGE_PRIVACY_URL]", L"[PACKAGE_EULA_URL]", L"<a href="})
+                EXPECT_NE(disclaimer.find(placeholder), std::wstring::npos) << WideToUtf8(item);
+        }
+        EXPECT_TRUE(f.messages.empty());
+    }
+}
+
+TEST(LanguageManager, EnglishTextsAndTheProductTitle) {
+    Fixture f(1);
+    f.manager->FillLanguageList(f.combo);
+    const std::wstring english = f.Items().at(0);
+    ASSERT_TRUE(f.manager->SetLanguage(english));
+    EXPECT_EQ(f.manager->Translate("WELCOME_TEXT"),
+              L"This will download  on your computer. Click \"Next\" to continue.");
+    EXPECT_EQ(f.manager->Translate("SPLASH_TEXT"),
+              L"To continue, please select your preferred language, and click \"Next\".");
+    EXPECT_EQ(f.manager->Translate("PAGE_FINISH_TITLE"), L"Thank you.\r\nYou have successfully downloaded .");
+    EXPECT_EQ(f.manager->Translate("NO_SUCH_KEY"), L"");
+    EXPECT_EQ(f.config->languageName, english);
+    EXPECT_EQ(f.config->languageCode, L"en_US");
+
+    f.config->productTitle = L"Zo\u00eb \u0160koda \u20ac";
+    ASSERT_TRUE(f.manager->SetLanguage(english));
+    EXPECT_EQ(f.manager->Translate("WELCOME_TEXT"),
+              L"This will download Zo\u00eb \u0160koda \u20ac on your computer. Click \"Next\" to continue.");
+    EXPECT_EQ(f.manager->Translate("PROGRESS_DESC"), L"Downloading Zo\u00eb \u0160koda \u20ac, sit back and relax");
+
+    // Both Polish entries load the same texts.
+    const auto items = f.Items();
+    ASSERT_TRUE(f.manager->SetLanguage(items[3]));
+    const LocaleTexts polish = f.manager->Texts();
+    ASSERT_TRUE(f.manager->SetLanguage(items[11]));
+    EXPECT_EQ(f.manager->Texts(), polish);
+    EXPECT_EQ(f.config->languageCode, L"pl");
+}
+
+TEST(LanguageManager, LanguageChangeReTranslatesRegisteredPages) {
+    Fixture f(1);
+    f.manager->FillLanguageList(f.combo);
+    std::vector<std::string> log;
+    RecordingPage first(log, "first"), second(log, "second");
+    f.manager->RegisterPage(&first);
+    f.manager->RegisterPage(&second);
+    f.manager->RegisterPage(&first);
+    ASSERT_TRUE(f.manager->SetLanguage(L"Deutsch"));
+    EXPECT_EQ(log, (std::vector<std::string>{"first", "second", "first"}));
+    EXPECT_EQ(f.manager->Translate("BUTTON_NEXT"), L"Weiter");
+
+    log.clear();
+    f.manager->UnregisterPage(&first);  // every occurrence
+    ASSERT_TRUE(f.manager->SetLanguage(f.Items().at(0)));
+    EXPECT_EQ(log, std::vector<std::string>{"second"});
+
+    log.clear();
+    EXPECT_FALSE(f.manager->SetLanguage(L"Klingon"));
+    EXPECT_TRUE(log.empty()) << "an unknown name changes nothing";
+    EXPECT_EQ(f.manager->Translate("BUTTON_NEXT"), L"Next");
+    f.manager->UnregisterPage(&second);
+}
+
+TEST(LanguageManager, InstallerListAndBtFlow) {
+    Fixture f(2, true);
+    f.manager->FillLanguageList(f.combo);
+    EXPECT_EQ(f.Items().size(), 2u);
+    EXPECT_FALSE(::IsWindowVisible(f.combo)) << "the BT flow hides the list";
+    ASSERT_TRUE(f.manager->SetLanguage(f.Selected().empty() ? f.Items()[0] : f.Selected()));
+    EXPECT_FALSE(f.manager->Translate("SPLASH_TITLE_BT").empty());
+    const std::wstring text = f.manager->Translate("SPLASH_TEXT_BT");
+    EXPECT_NE(text.find(f.manager->Translate("BUTTON_NEXT")), std::wstring::npos) << "references reach the extra texts";
+    EXPECT_EQ(f.manager->Translate("PRODUCT_TITLE"), L"");
+    EXPECT_TRUE(f.messages.empty());
+}
+
+TEST(LanguageManager, UnknownWizardTypeListsNothing) {
+    Fixture f(0);
+    f.manager->FillLanguageList(f.combo);
+    EXPECT_EQ(f.messages, std::vector<std::wstring>{L"Unknown wizard type (language manager"});
+    EXPECT_TRUE(f.Items().empty());
+    EXPECT_FALSE(f.manager->SetLanguage(L"English"));
+}
+
+TEST(LanguageManager, NativeNames) {
+    EXPECT_EQ(LanguageManager::GetNativeLanguageName(L"de"), L"Deutsch");
+    EXPECT_EQ(LanguageManager::GetNativeLanguageName(L"de-DE"), L"Deutsch");
+    EXPECT_EQ(LanguageManager::GetNativeLanguageName(L"en_US"), LanguageManager::GetNativeLanguageName(L"en"));
+    EXPECT_EQ(LanguageManager::GetNativeLanguageName(L"pt_BR"), LanguageManager::GetNativeLanguageName(L"pt-PT"));
+    EXPECT_EQ(LanguageManager::GetNativeLanguageName(L"q1_Q1"), L"q1_Q1");
+}
+
+TEST(DefaultLanguage, FollowsTheUserLocale) {
+    const std::string expected = testenv::Get("TAMSEL_EXPECT_LANGUAGE");
+    if (expected.empty()) GTEST_SKIP() << "the runner sets the expected language with the locale";
+    Fixture f(1);
+    f.manager->FillLanguageList(f.combo);
+    const std::wstring selected = f.Selected();
+    ASSERT_FALSE(selected.empty());
+    ASSERT_TRUE(f.manager->SetLanguage(selected));
+    EXPECT_EQ(WideToUtf8(f.config->languageCode), expected);
+}

@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include <tinyxml2.h>
+
+#include "locale/LocaleTexts.h"
+
+TEST(ResolveReferences, Cases) {
+    const struct {
+        const char* name;
+        LocaleTexts in;
+        LocaleTexts out;
+    } cases[] = {
+        {"plain", {{"A", "x{B}y"}, {"B", "b"}}, {{"A", "xby"}, {"B", "b"}}},
+        {"no closing brace", {{"A", "a{B"}, {"B", "b"}}, {{"A", "a{B"}, {"B", "b"}}},
+        {"unknown key stays, scan goes on", {{"A", "{NOPE}{B}"}, {"B", "b"}}, {{"A", "{NOPE}b"}, {"B", "b"}}},
+        {"chain through later keys", {{"A", "{B}"}, {"B", "{C}!"}, {"C", "c"}}, {{"A", "c!"}, {"B", "c!"}, {"C", "c"}}},
+        {"empty braces", {{"A", "{}"}, {"", "e"}}, {{"A", "e"}, {"", "e"}}},
+        {"brace formed across the insert", {{"A", "{B}C}"}, {"B", "{X"}, {"XC", "!"}}, {{"A", "!"}, {"B", "{X"}, {"XC", "!"}}},
+        {"same key twice", {{"A", "{B}{B}"}, {"B", "b"}}, {{"A", "bb"}, {"B", "b"}}},
+        {"two-key cycle ends", {{"A", "{B}"}, {"B", "{A}"}}, {{"A", "{A}"}, {"B", "{A}"}}},
+        {"self reference ends", {{"A", "x{A}y"}}, {{"A", "x{A}y"}}},
+        {"cycle under a sibling", {{"A", "{B}-{B}"}, {"B", "<{C}>"}, {"C", "{B}"}},
+         {{"A", "<{B}>-<{B}>"}, {"B", "<{B}>"}, {"C", "<{B}>"}}},
+    };
+    for (const auto& c : cases) {
+        LocaleTexts texts = c.in;
+        ResolveReferences(texts);
+        EXPECT_EQ(texts, c.out) << c.name;
+    }
+}
+
+TEST(ResolveReferences, DeepChainExpandsFully) {
+    LocaleTexts texts;
+    const int depth = 3000;
+    auto key = [](int i) {
+        char name[16];
+        snprintf(name, sizeof name, "K%05d", i);
+        return std::string(name);
+    };
+    // Keys sort in chain order, so the first entry is resolved against raw texts.
+    for (int i = 0; i < depth; ++i) texts[key(i)] = "{" + key(i + 1) + "}";
+    texts[key(depth)] = "end";
+    ResolveReferences(texts);
+    EXPECT_EQ(texts[key(0)], "end");
+    EXPECT_EQ(texts[key(depth - 1)], "end");
+}
+
+TEST(ResolveReferences, DoublingReferencesAreCapped) {
+    LocaleTexts texts;
+    for (char c = 'A'; c < 'Z'; ++c) texts[std::string(1, c)] = std::string("{") + char(c + 1) + "}{" + char(c + 1) + "}";
+    texts["Z"] = "zz";
+    ResolveReferences(texts);  // 2^26 copies uncapped
+    EXPECT_LE(texts["A"].size(), kMaxResolvedText);
+    EXPECT_EQ(texts["Y"], "zzzz");
+}
+
+namespace {
+
+LocaleLoadResult Read(const char* xml, LocaleTexts& texts) {
+    tinyxml2::XMLDocument document;
+    EXPECT_EQ(document.Parse(xml), tinyxml2::XML_SUCCESS) << xml;
+    return ReadLocaleElements(document, texts);
+}
+
+}  // namespace
+
+TEST(ReadLocaleElements, ReadsTextsAndResolvesThem) {
+    LocaleTexts texts{{"PRODUCT_TITLE", "Tool"}};
+    const auto result = Read(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Locale name=\"en_US\">\n"
+        "  <!-- a comment between elements -->\n"
+        "  <A><!-- comment before the text -->Get {PRODUCT_TITLE}&#13;&#10;now</A>\n"
+        "  <B>&lt;a href=\"[URL]\"&gt;{A}&lt;/a&gt;</B>\n"
+        "  <A>Get {PRODUCT_TITLE}!</A>\n"
+        "</Locale>",
+        texts);
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(texts["A"], "Get Tool!");  // the later element wins
+    EXPECT_EQ(texts["B"], "<a href=\"[URL]\">Get Tool!</a>");
+
+    LocaleTexts breaks;
+    ASSERT_TRUE(Read("<Locale name='x'><A>one&#13;&#10;two</A></Locale>", breaks).ok);
+    EXPECT_EQ(breaks["A"], "one\r\ntwo");
+}
+
+TEST(ReadLocaleElements, BrokenDocuments) {
+    LocaleTexts none;
+    EXPECT_EQ(Read("<Other><A>a</A></Other>", none).error, "No Locale element");
+
+    for (const char* xml : {"<Locale name='x'><A>a {B}</A><B>b</B><C/><D>d</D></Locale>",
+                            "<Locale name='x'><A>a {B}</A><B>b</B><C><i>x</i></C><D>d</D></Locale>"}) {
+        LocaleTexts partial;
+        const auto result = Read(xml, partial);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.error, "No name or text attribute");
+        // What was read stays, unresolved; nothing after the broken element.
+        EXPECT_EQ(partial, (LocaleTexts{{"A", "a {B}"}, {"B", "b"}}));
+    }
+}

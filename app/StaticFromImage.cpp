@@ -64,11 +64,17 @@ void CStaticFromImage::LoadFromResource(UINT id, const wchar_t* type) { SetImage
 void CStaticFromImage::OnPaint() {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(hwnd_, &ps);
+    RECT client;
+    ::GetClientRect(hwnd_, &client);
     if (image) {
-        RECT client;
-        ::GetClientRect(hwnd_, &client);
         Gdiplus::Graphics graphics(dc);
         graphics.DrawImage(image.get(), 0, 0, client.right - client.left, client.bottom - client.top);
+    } else if (HWND parent = ::GetParent(hwnd_)) {
+        // Without an image the control shows its parent's background, so an
+        // image that was taken away does not linger on screen.
+        auto brush = reinterpret_cast<HBRUSH>(
+            ::SendMessageW(parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(hwnd_)));
+        if (brush) ::FillRect(dc, &client, brush);
     }
     ::EndPaint(hwnd_, &ps);
 }

@@ -6,6 +6,7 @@
 #include "config/ConfigurationManager.h"
 #include "locale/LanguageManager.h"
 #include "pages/IPage.h"
+#include "pages/LanguagePage.h"
 #include "resources/resource.h"
 #include "util/Text.h"
 
@@ -85,7 +86,42 @@ BOOL CTamselDlg::OnInitDialog() {
     return TRUE;
 }
 
-bool CTamselDlg::CreateInitialPages() { return true; }
+bool CTamselDlg::CreateInitialPages() {
+    RECT rect{};
+    ::GetWindowRect(GetItem(IDC_PAGE_AREA), &rect);
+    ::MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&rect), 2);
+
+    std::unique_ptr<IPage> languagePage;
+    if (GetConfiguration()->btFlow)
+        languagePage = std::make_unique<LanguagePageBT>(languageManager, hwnd_);
+    else
+        languagePage = std::make_unique<LanguagePage>(languageManager, hwnd_);
+    CreateAndAddPage(std::move(languagePage), rect);
+
+    currentPage = 0;
+    if (pages.empty()) return false;
+    ::ShowWindow(pages[0]->GetSafeHwnd(), SW_SHOW);
+    ::SetFocus(pages[0]->GetSafeHwnd());
+    return true;
+}
+
+void CTamselDlg::CreatePage(IPage& page, const RECT& rect) {
+    page.Create(hwnd_);
+    page.SetBackgroundColor(GetConfiguration()->backgroundColor);
+    page.SetButtonCallback([this](ButtonType button) { OnButton(button); });
+    ::ShowWindow(page.GetSafeHwnd(), SW_HIDE);
+    ::SetWindowPos(page.GetSafeHwnd(), nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CTamselDlg::CreateAndAddPage(std::unique_ptr<IPage> page, const RECT& rect) {
+    CreatePage(*page, rect);
+    pages.push_back(std::move(page));
+}
+
+void CTamselDlg::OnButton(ButtonType) {
+    // The page sequence beyond the first page arrives with the loading page.
+}
 
 HBRUSH CTamselDlg::OnCtlColor(HDC dc, HWND control, UINT kind) {
     if (control == bottomStrip && bottomStrip) {

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "Dialog.h"
+#include "pages/IPage.h"
 #include "StaticFromImage.h"
 #include "util/Handles.h"
 
-class IPage;
 class LanguageManager;
 class Package;
 
@@ -26,8 +26,11 @@ protected:
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT kind) override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
-    // Creates the first pages of the sequence.
+    // Creates the first pages of the sequence and shows the first one.
     bool CreateInitialPages();
+    void CreatePage(IPage& page, const RECT& rect);
+    void CreateAndAddPage(std::unique_ptr<IPage> page, const RECT& rect);
+    void OnButton(ButtonType button);
 
 private:
     void OnSysCommand(UINT id, LPARAM lParam, LRESULT& result, bool& handled);

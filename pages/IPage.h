@@ -27,12 +27,17 @@ public:
 
     void RegisterText(int controlId, const std::string& key);
     virtual void OnNavigateToPage() {}
-    virtual void SetButtonCallback(ButtonCallback callback) = 0;
-    virtual void SetErrorCallback(ErrorCallback callback) = 0;
+    // Pages keep both callbacks here; the error page ignores the second.
+    virtual void SetButtonCallback(ButtonCallback callback) { buttonCallback = std::move(callback); }
+    virtual void SetErrorCallback(ErrorCallback callback) { errorCallback = std::move(callback); }
     void ApplyTexts() override;
     virtual std::wstring GetName() const = 0;
 
 protected:
+    // Reports a button to the wizard; a callback that was never set does nothing.
+    void SendButton(ButtonType button) {
+        if (buttonCallback) buttonCallback(button);
+    }
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT kind) override;
 
     struct TextBinding {
@@ -43,4 +48,6 @@ protected:
     std::shared_ptr<LanguageManager> languageManager;
     std::vector<TextBinding> textBindings;
     tamsel::GdiObject pageBrush;
+    ButtonCallback buttonCallback;
+    ErrorCallback errorCallback;
 };

@@ -38,6 +38,10 @@ tamsel_start_wine() {
   fi
   # A persistent server makes each later program start cheap.
   wineserver -p >/dev/null 2>&1 || true
+  # Wine's own background processes (services, device drivers) start with the
+  # first program and outlive it. Start them here, away from any caller's
+  # output pipes, which a test runner would otherwise wait on forever.
+  wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 tamsel_stop_wine() {

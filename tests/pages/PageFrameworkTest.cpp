@@ -134,7 +134,7 @@ TEST(IPage, ButtonsReachTheCallbackOnlyWhenSet) {
     EXPECT_EQ(pressed, std::vector<ButtonType>{ButtonType::Next});
 }
 
-TEST(IPage, BottomBarIsPaintedInTheAccentColour) {
+TEST(IPage, BottomBarIsAccentColouredAndBeneathTheButtons) {
     Wizard w;
     auto page = w.Create<LanguagePage>();
     page->SetBackgroundColor(w.config->backgroundColor);
@@ -151,6 +151,18 @@ TEST(IPage, BottomBarIsPaintedInTheAccentColour) {
     ASSERT_TRUE(::GetObjectW(textBrush, sizeof text_, &text_));
     EXPECT_EQ(bar_.lbColor, w.config->accentColor);
     EXPECT_EQ(text_.lbColor, w.config->backgroundColor);
+
+    // The bar lies beneath the button: after a full repaint the button's face
+    // shows, not the bar's colour.
+    ::SetWindowPos(page->GetSafeHwnd(), nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
+    ::RedrawWindow(page->GetSafeHwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    HWND next = ::GetDlgItem(page->GetSafeHwnd(), IDC_NEXT);
+    RECT face;
+    ::GetClientRect(next, &face);
+    HDC buttonDc = ::GetDC(next);
+    const COLORREF centre = ::GetPixel(buttonDc, face.right / 2, face.bottom / 4);
+    ::ReleaseDC(next, buttonDc);
+    EXPECT_NE(centre, w.config->accentColor);
 }
 
 TEST(LanguagePageBT, ListIsHiddenButFilledAndApplied) {

@@ -2,6 +2,7 @@
 
 #include <tinyxml2.h>
 
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -17,43 +18,48 @@ const char* FirstText(const tinyxml2::XMLElement& element) {
     return nullptr;
 }
 
+// An inserted text, by the number of characters that follow it: a replacement
+// that lies wholly inside leaves that number alone, so enclosing expansions
+// need no update as the text grows.
 struct Expansion {
-    size_t end;        // one past the inserted text
-    std::string name;  // the key whose text was inserted
+    size_t after;
+    const std::string* name;
 };
 
 void ResolveEntry(const std::string& ownKey, std::string& value, const LocaleTexts& texts) {
-    // Expansions whose inserted text encloses the scan position, outermost
-    // first; the entry itself is the outermost of all.
-    std::vector<Expansion> active{{std::string::npos, ownKey}};
+    // Expansions whose inserted text encloses the scan position, innermost
+    // last, and how often each key is among them (a key there is a cycle).
+    std::vector<Expansion> active;
+    std::unordered_map<std::string, int> open_;
+    open_[ownKey] = 1;
+    auto endOf = [&value](const Expansion& e) { return value.size() - e.after; };
     size_t pos = 0;
     for (;;) {
         const size_t open = value.find('{', pos);
         if (open == std::string::npos) return;
         const size_t close = value.find('}', open + 1);
         if (close == std::string::npos) return;
-        while (active.size() > 1 && active.back().end <= open) active.pop_back();
+        while (!active.empty() && endOf(active.back()) <= open) {
+            --open_[*active.back().name];
+            active.pop_back();
+        }
 
-        const std::string name = value.substr(open + 1, close - open - 1);
-        const auto found = texts.find(name);
-        bool cycle = false;
-        for (const auto& e : active) cycle = cycle || e.name == name;
-        const std::string& replacement = found == texts.end() ? name : found->second;
+        const auto found = texts.find(value.substr(open + 1, close - open - 1));
         const size_t written = close - open + 1;
-        if (found == texts.end() || cycle || value.size() - written + replacement.size() > kMaxResolvedText) {
+        if (found == texts.end() || open_[found->first] > 0 ||
+            value.size() - written + found->second.size() > kMaxResolvedText) {
             pos = close + 1;
             continue;
         }
-        value.replace(open, written, replacement);
-        const size_t insertedEnd = open + replacement.size();
-        for (size_t i = 1; i < active.size(); ++i) {
-            // Enclosing expansions shift with the text; one that the reference
-            // straddled now ends no earlier than the inserted text.
-            size_t shifted = active[i].end - written + replacement.size();
-            if (active[i].end < close + 1) shifted = insertedEnd;
-            active[i].end = shifted < insertedEnd ? insertedEnd : shifted;
-        }
-        active.push_back({insertedEnd, name});
+        // Expansions that the reference straddles ("{" inside, "}" after
+        // them) end where the inserted text ends; they are the innermost.
+        size_t straddling = active.size();
+        while (straddling > 0 && endOf(active[straddling - 1]) < close + 1) --straddling;
+        value.replace(open, written, found->second);
+        const size_t after = value.size() - (open + found->second.size());
+        for (size_t i = straddling; i < active.size(); ++i) active[i].after = after;
+        active.push_back({after, &found->first});
+        ++open_[found->first];
         pos = open;
     }
 }

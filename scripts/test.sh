@@ -8,8 +8,11 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # shellcheck source=wine-env.sh
 source "$ROOT/scripts/wine-env.sh"
+# shellcheck source=service-env.sh
+source "$ROOT/scripts/service-env.sh"
 tamsel_start_display
 cleanup() {
+  tamsel_stop_service
   for arch in win64 win32; do
     WINEPREFIX="$TAMSEL_BUILD/wine-$arch" wineserver -k >/dev/null 2>&1 || true
   done
@@ -17,8 +20,12 @@ cleanup() {
 }
 trap cleanup EXIT
 for arch in win64 win32; do
-  (TAMSEL_WINE_ARCH=$arch; source "$ROOT/scripts/wine-env.sh"; tamsel_start_wine)
+  (TAMSEL_WINE_ARCH=$arch; source "$ROOT/scripts/wine-env.sh"; tamsel_start_wine; tamsel_trust_ca)
 done
+# The Windows side's exchange tests talk to the real service on port 443; a
+# database of this run's own keeps their events apart.
+rm -f "$TAMSEL_BUILD/service/test-events.sqlite"*
+TAMSEL_SERVICE_DB="$TAMSEL_BUILD/service/test-events.sqlite" tamsel_start_service
 
 cd "$TAMSEL_BUILD/win"
 ctest --output-on-failure "$@"

@@ -1,0 +1,41 @@
+# Sourced by the test and demo scripts: runs the project's service on
+# loopback port 443 (where the wizard always connects) with the demo campaign,
+# and makes the Wine prefixes trust its certificate authority.
+# shellcheck shell=bash
+TAMSEL_ROOT=${TAMSEL_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+TAMSEL_BUILD=${TAMSEL_BUILD_DIR:-$TAMSEL_ROOT/build}
+TAMSEL_TLS="$TAMSEL_BUILD/tls"
+
+# Imports the CA into the prefix that WINEPREFIX names.
+tamsel_trust_ca() {
+  "$TAMSEL_ROOT/scripts/make-ca.sh" "$TAMSEL_TLS" >/dev/null
+  wine "$TAMSEL_BUILD/win/tools/trustca.exe" "$TAMSEL_TLS/ca.der" </dev/null
+}
+
+tamsel_start_service() {
+  "$TAMSEL_ROOT/scripts/make-ca.sh" "$TAMSEL_TLS" >/dev/null
+  mkdir -p "$TAMSEL_BUILD/service"
+  local log="$TAMSEL_BUILD/service/service.log"
+  "$TAMSEL_BUILD/native/tamsel-service" --port 443 \
+    --cert "$TAMSEL_TLS/server.pem" --key "$TAMSEL_TLS/server.key" \
+    --campaign "$TAMSEL_ROOT/service/demo/campaign.json" --files "$TAMSEL_BUILD/native/demo-files" \
+    --db "${TAMSEL_SERVICE_DB:-$TAMSEL_BUILD/service/events.sqlite}" </dev/null >"$log" 2>&1 &
+  TAMSEL_SERVICE_PID=$!
+  local i
+  for i in $(seq 1 100); do
+    grep -q '^listening on' "$log" 2>/dev/null && return 0
+    kill -0 "$TAMSEL_SERVICE_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "the service did not start:" >&2
+  cat "$log" >&2
+  return 1
+}
+
+tamsel_stop_service() {
+  if [ -n "${TAMSEL_SERVICE_PID:-}" ]; then
+    kill "$TAMSEL_SERVICE_PID" 2>/dev/null || true
+    wait "$TAMSEL_SERVICE_PID" 2>/dev/null || true
+    TAMSEL_SERVICE_PID=
+  fi
+}

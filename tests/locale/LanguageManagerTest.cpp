@@ -176,7 +176,7 @@ TEST(LanguageManager, InstallerListAndBtFlow) {
     Fixture f(2, true);
     f.manager->FillLanguageList(f.combo);
     EXPECT_EQ(f.Items().size(), 2u);
-    EXPECT_FALSE(::IsWindowVisible(f.combo)) << "the BT flow hides the list";
+    EXPECT_FALSE(::GetWindowLongW(f.combo, GWL_STYLE) & WS_VISIBLE) << "the BT flow hides the list";
     ASSERT_TRUE(f.manager->SetLanguage(f.Selected().empty() ? f.Items()[0] : f.Selected()));
     EXPECT_FALSE(f.manager->Translate("SPLASH_TITLE_BT").empty());
     const std::wstring text = f.manager->Translate("SPLASH_TEXT_BT");

@@ -12,8 +12,6 @@
 
 #include "util/Handles.h"
 
-void tamsel::WinHttpHandleTraits::Close(Value h) noexcept { ::WinHttpCloseHandle(h); }
-
 namespace {
 
 struct Answer {

@@ -1,0 +1,76 @@
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config/ConfigurationManager.h"
+
+// Posted to the page window given to DownloadFile.
+constexpr UINT WM_DOWNLOAD_PROGRESS = WM_USER + 1;      // wParam: per cent of the file
+constexpr UINT WM_DOWNLOAD_SIZE_UNKNOWN = WM_USER + 2;  // no usable Content-Length
+
+// success, and the failure texts of the transports that failed ("" after a
+// clean WinHTTP success).
+using DownloadResult = std::pair<bool, std::wstring>;
+
+// Bytes of a download into memory; the callback of DownloadToMemoryAsync owns them.
+using DownloadBuffer = std::vector<unsigned char>;
+using DownloadCallback = std::function<void(std::unique_ptr<DownloadBuffer>)>;
+
+// Fetches files and images over HTTP(S): WinHTTP first, WinINet as the
+// fallback for files. Shared by every page; one per process.
+class DownloadManager : public std::enable_shared_from_this<DownloadManager> {
+public:
+    DownloadManager() = default;
+    ~DownloadManager();
+    DownloadManager(const DownloadManager&) = delete;
+    DownloadManager& operator=(const DownloadManager&) = delete;
+
+    // Only ever goes from false to true (the user quit); polled by workers.
+    std::atomic<bool> cancelled{false};
+    // The file written by the last successful DownloadFile.
+    std::wstring lastFilePath;
+    // Where "Invalid path" goes; a message box from the calling thread.
+    MessageSink showMessage = MessageBoxSink();
+
+    // Blocking; never throws for a transfer failure.
+    DownloadResult DownloadFile(const std::wstring& url, HWND window, const std::wstring& fileName,
+                                bool useTempFolder);
+    DownloadResult DownloadFileWinInet(const std::wstring& url, HWND window, const std::wstring& fileName,
+                                       bool useTempFolder);
+    // The body, or empty when both attempts failed.
+    DownloadBuffer DownloadToMemory(const std::wstring& url);
+    // Runs DownloadToMemory on a detached thread, then the callback there: a
+    // null buffer when cancelled was set meanwhile.
+    void DownloadToMemoryAsync(const std::wstring& url, DownloadCallback callback);
+
+    // Folder (downloadFolder or tempFolder) joined with fileName or the URL's
+    // last piece; "" when the folder is unusable, the name is not a plain file
+    // name, or the result is too long.
+    std::wstring BuildTargetPath(const std::wstring& url, const std::wstring& fileName, bool useTempFolder);
+    static bool AppendPathComponent(std::wstring& path, const std::wstring& name);
+
+    // What a download would be called: fileName, or the URL after its last "/".
+    static std::wstring TargetName(const std::wstring& url, const std::wstring& fileName);
+    // A name that stays inside its folder: no separators, drive, "." or "..",
+    // trailing dot or space, control characters or device names.
+    static bool IsPlainFileName(const std::wstring& name);
+
+private:
+    struct Target {
+        std::wstring path;
+        DWORD error = 0;  // of the call that made the path unusable
+    };
+    Target PrepareTarget(const std::wstring& url, const std::wstring& fileName, bool useTempFolder);
+    // Each throws download::Failure; defined next to its transport.
+    void TransferWinHttp(const std::wstring& url, HWND window, const std::wstring& fileName, bool useTempFolder);
+    void TransferWinInet(const std::wstring& url, HWND window, const std::wstring& fileName, bool useTempFolder);
+};
+
+// The one download manager, created on first use.
+std::shared_ptr<DownloadManager> GetDownloadManager();

@@ -1,0 +1,72 @@
+#pragma once
+// Pieces both transports share; free of winhttp.h and wininet.h, which cannot
+// meet in one translation unit.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "util/Handles.h"
+
+namespace download {
+
+// A failed transfer step; the text goes into the DownloadResult.
+struct Failure {
+    std::wstring text;
+};
+[[noreturn]] void Fail(const std::wstring& text);
+// "<what>: <code> - <system text>"
+[[noreturn]] void FailWithCode(const wchar_t* what, DWORD code);
+
+// Content-Length text as a number; false for anything but plain decimal
+// digits that fit 64 bits.
+bool ParseContentLength(const wchar_t* text, uint64_t& value);
+
+// Progress of one file, posted to the page: one message per full per cent.
+class Progress {
+public:
+    explicit Progress(HWND window) : window_(window) {}
+    void SetLength(bool known, uint64_t length);
+    void Add(uint64_t bytes);
+    void Complete();
+    bool Known() const { return known_; }
+    uint64_t Length() const { return length_; }
+
+private:
+    HWND window_;
+    bool known_ = false;
+    uint64_t length_ = 0;
+    double progress_ = 0.0;
+    double lastPosted_ = 0.0;
+};
+
+// The body goes to a fresh file next to the final name and replaces that name
+// only once the transfer succeeded; a file the user already had is never
+// touched by a failed download. Whatever is left uncommitted is deleted.
+class PartFile {
+public:
+    PartFile() = default;
+    ~PartFile();
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+
+    // False with the system's error code when no file could be created.
+    bool Create(const std::wstring& finalPath, DWORD& error);
+    void Write(const void* data, DWORD size);  // throws Failure
+    // Closes the writer and reads the size back from the file system.
+    void CheckLength(uint64_t length, const wchar_t* openFailure, bool withCode);
+    void Commit();  // throws Failure
+
+private:
+    std::wstring finalPath_;
+    std::wstring partPath_;
+    tamsel::FileHandle file_;
+    bool committed_ = false;
+};
+
+// Before anything is sent: a name that could leave its folder ends the transfer.
+void RefuseEscapingName(const std::wstring& name);
+// After the response: the path, a name the file system takes, the part file.
+void OpenTarget(PartFile& part, const std::wstring& path, DWORD pathError, const std::wstring& name);
+
+}  // namespace download

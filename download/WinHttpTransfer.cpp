@@ -1,0 +1,189 @@
+#include "WinHttpSupport.h"
+
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "DownloadManager.h"
+#include "TransferSupport.h"
+
+void tamsel::WinHttpHandleTraits::Close(Value h) noexcept { ::WinHttpCloseHandle(h); }
+
+namespace download {
+namespace {
+
+struct WindowsVersion {
+    DWORD major = 0, minor = 0, servicePack = 0;
+};
+
+WindowsVersion QueryWindowsVersion() {
+    WindowsVersion v;
+    // GetVersionEx lies to programs without a manifest entry; RtlGetVersion does not.
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOEXW*);
+    OSVERSIONINFOEXW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll")) {
+        auto fn = reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")));
+        if (fn && fn(&info) == 0) {
+            v.major = info.dwMajorVersion;
+            v.minor = info.dwMinorVersion;
+            v.servicePack = info.wServicePackMajor;
+        }
+    }
+    return v;
+}
+
+const WindowsVersion& Version() {
+    static const WindowsVersion version = QueryWindowsVersion();
+    return version;
+}
+
+bool IsWindows7() { return Version().major == 6 && Version().minor == 1; }
+
+DWORD SecureProtocols() {
+    const WindowsVersion& v = Version();
+    const bool sp1OrLater = v.major > 6 || (v.major == 6 && v.minor > 1) || (v.major == 6 && v.minor == 1 && v.servicePack >= 1);
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_SSL3 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1;
+    if (sp1OrLater) protocols |= WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    return protocols;
+}
+
+DWORD QueryStatus(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+        status = 0;
+    return status;
+}
+
+}  // namespace
+
+DWORD FileDownloadAccessType() {
+    return IsWindows7() ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : 4 /* WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY */;
+}
+
+void OpenWinHttpResponse(const std::wstring& url, const WinHttpRequestSetup& setup, WinHttpResponse& response) {
+    std::wstring current = url;
+    int redirects = 0;
+    for (;;) {
+        response.request.Reset();
+        response.connection.Reset();
+        response.session.Reset();
+
+        response.session.Reset(::WinHttpOpen(setup.userAgent, setup.accessType, WINHTTP_NO_PROXY_NAME,
+                                             WINHTTP_NO_PROXY_BYPASS, 0));
+        if (!response.session) FailWithCode(L"Failed to open HTTP session", ::GetLastError());
+        DWORD protocols = SecureProtocols();
+        if (!::WinHttpSetOption(response.session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
+            FailWithCode(L"Failed to set secure protocols", ::GetLastError());
+
+        URL_COMPONENTS parts{};
+        parts.dwStructSize = sizeof parts;
+        parts.dwSchemeLength = static_cast<DWORD>(-1);
+        parts.dwHostNameLength = static_cast<DWORD>(-1);
+        parts.dwUrlPathLength = static_cast<DWORD>(-1);
+        parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+        // A text that is not an absolute URL (a relative Location too) ends here.
+        if (!::WinHttpCrackUrl(current.c_str(), 0, 0, &parts) || !parts.lpszHostName || parts.dwHostNameLength == 0)
+            FailWithCode(L"Failed to parse URL", ::GetLastError() ? ::GetLastError() : ERROR_WINHTTP_INVALID_URL);
+        const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+        std::wstring path;
+        if (parts.lpszUrlPath) path.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+        if (parts.lpszExtraInfo) path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+        if (path.empty()) path = L"/";
+        const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+
+        response.connection.Reset(::WinHttpConnect(response.session.Get(), host.c_str(), parts.nPort, 0));
+        if (!response.connection) FailWithCode(L"Failed to connect", ::GetLastError());
+
+        response.request.Reset(::WinHttpOpenRequest(response.connection.Get(), L"GET", path.c_str(), nullptr,
+                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                    (secure ? WINHTTP_FLAG_SECURE : 0) | setup.extraFlags));
+        if (!response.request) FailWithCode(L"Failed to open request", ::GetLastError());
+        // Redirects are counted and followed here, not inside WinHTTP.
+        DWORD disable = WINHTTP_DISABLE_REDIRECTS;
+        if (!::WinHttpSetOption(response.request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof disable))
+            FailWithCode(L"Failed to open request", ::GetLastError());
+
+        if (!::WinHttpSendRequest(response.request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
+                                  0, 0))
+            FailWithCode(L"Failed to send request", ::GetLastError());
+        if (!::WinHttpReceiveResponse(response.request.Get(), nullptr))
+            FailWithCode(L"Failed to receive response", ::GetLastError());
+
+        const DWORD status = QueryStatus(response.request.Get());
+        if (status >= 300 && status <= 399) {
+            if (++redirects > 5) Fail(L"Too many redirects.");
+            // 260 bytes; a longer or missing Location fails the transfer.
+            wchar_t location[130] = {};
+            DWORD size = sizeof location - sizeof(wchar_t);
+            if (!::WinHttpQueryHeaders(response.request.Get(), WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                                       location, &size, WINHTTP_NO_HEADER_INDEX))
+                FailWithCode(L"Failed to read redirect location", ::GetLastError());
+            location[129] = L'\0';
+            current = location;
+            continue;
+        }
+        if (status < 200 || status > 299)
+            Fail(L"Download failed: Server returned status code: " + std::to_wstring(status));
+        return;
+    }
+}
+
+bool QueryContentLength(HINTERNET request, uint64_t& length) {
+    wchar_t text[32] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                               WINHTTP_NO_HEADER_INDEX))
+        return false;
+    text[31] = L'\0';
+    return ParseContentLength(text, length);
+}
+
+void ReadWinHttpBody(HINTERNET request, const std::atomic<bool>& cancelled,
+                     const std::function<void(const char*, DWORD)>& sink) {
+    // The server decides the chunk sizes; a wild figure is read in parts.
+    constexpr DWORD maxChunk = 16u << 20;
+    for (;;) {
+        if (cancelled) Fail(L"Download cancelled.");
+        DWORD available = 0;
+        if (!::WinHttpQueryDataAvailable(request, &available)) FailWithCode(L"Failed to query data", ::GetLastError());
+        if (available == 0) return;
+        const DWORD wanted = available > maxChunk ? maxChunk : available;
+        std::unique_ptr<char[]> buffer(new (std::nothrow) char[wanted + 1]());
+        if (!buffer) Fail(L"Out of memory.");
+        DWORD read = 0;
+        if (!::WinHttpReadData(request, buffer.get(), wanted, &read)) FailWithCode(L"Failed to read data", ::GetLastError());
+        if (read > wanted) read = wanted;
+        sink(buffer.get(), read);
+    }
+}
+
+}  // namespace download
+
+void DownloadManager::TransferWinHttp(const std::wstring& url, HWND window, const std::wstring& fileName,
+                                      bool useTempFolder) {
+    using namespace download;
+    const Target target = PrepareTarget(url, fileName, useTempFolder);
+    const std::wstring name = TargetName(url, fileName);
+    RefuseEscapingName(name);
+    WinHttpResponse response;
+    OpenWinHttpResponse(url, {nullptr, FileDownloadAccessType(), 0}, response);
+
+    Progress progress(window);
+    uint64_t length = 0;
+    const bool known = QueryContentLength(response.request.Get(), length);
+    progress.SetLength(known, length);
+    PartFile part;
+    OpenTarget(part, target.path, target.error, name);
+
+    ReadWinHttpBody(response.request.Get(), cancelled, [&](const char* data, DWORD size) {
+        part.Write(data, size);
+        progress.Add(size);
+    });
+    if (progress.Known()) part.CheckLength(progress.Length(), L"Failed to open downloaded file.", false);
+    part.Commit();
+    lastFilePath = target.path;
+    progress.Complete();
+}

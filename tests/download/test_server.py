@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""Loopback HTTP and HTTPS server for the download tests.
+
+    test_server.py TLS_DIR PORT_FILE
+
+Listens on two free ports of 127.0.0.1 (plain and TLS with TLS_DIR's
+server.pem/server.key) and writes "HTTP_PORT HTTPS_PORT" to PORT_FILE.
+
+Routes:
+  /file/N?chunks=K   N bytes with their Content-Length, sent in K pieces with
+                     a pause between them so each arrives on its own
+  /redirect/K        302 to /redirect/K-1 (absolute URL); /redirect/0 is "done"
+  /status/CODE       that status with an empty body
+  /nolength/N        N bytes, no Content-Length, connection closed at the end
+  /short             Content-Length 5000, 3000 bytes, then the connection closes
+  /slow              40000 bytes in 40 pieces, 0.1 s apart
+  /broken            chunked body that stops without its last chunk
+  /reset             1000 bytes without Content-Length, then a connection reset
+  /longlocation      302 to a URL of more than 129 characters
+  /relative          302 with a relative Location
+  anything else      404
+"""
+import http.server
+import os
+import socketserver
+import socket
+import ssl
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+
+
+def body(n):
+    return bytes((i * 7 + 3) % 251 for i in range(n))
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def origin(self):
+        # The name the client used: TLS needs the certificate's name.
+        scheme = "https" if self.server.tls else "http"
+        host = self.headers.get("Host") or "127.0.0.1:%d" % self.server.server_address[1]
+        return "%s://%s" % (scheme, host)
+
+    def head(self, status, headers):
+        self.send_response(status)
+        for k, v in headers:
+            self.send_header(k, v)
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.flush()
+        self.close_connection = True
+
+    def do_GET(self):
+        url = urllib.parse.urlsplit(self.path)
+        query = urllib.parse.parse_qs(url.query)
+        parts = [p for p in url.path.split("/") if p]
+        route = parts[0] if parts else ""
+        arg = parts[1] if len(parts) > 1 else ""
+        try:
+            if route == "file":
+                n = int(arg)
+                chunks = max(1, int(query.get("chunks", ["1"])[0]))
+                data = body(n)
+                self.head(200, [("Content-Length", str(n))])
+                step = (n + chunks - 1) // chunks
+                for i in range(0, n, step):
+                    time.sleep(0.1)
+                    self.wfile.write(data[i:i + step])
+                    self.wfile.flush()
+            elif route == "redirect":
+                k = int(arg)
+                if k > 0:
+                    self.head(302, [("Location", "%s/redirect/%d" % (self.origin(), k - 1)),
+                                    ("Content-Length", "0")])
+                else:
+                    self.head(200, [("Content-Length", "4")])
+                    self.wfile.write(b"done")
+            elif route == "status":
+                self.head(int(arg), [] if int(arg) == 204 else [("Content-Length", "0")])
+            elif route == "nolength":
+                self.head(200, [])
+                self.wfile.write(body(int(arg)))
+            elif route == "short":
+                self.head(200, [("Content-Length", "5000")])
+                self.wfile.write(body(3000))
+            elif route == "slow":
+                self.head(200, [("Content-Length", "40000")])
+                for i in range(40):
+                    time.sleep(0.1)
+                    self.wfile.write(body(1000))
+                    self.wfile.flush()
+            elif route == "broken":
+                self.head(200, [("Transfer-Encoding", "chunked")])
+                for i in range(3):
+                    self.wfile.write(b"3e8\r\n" + body(1000) + b"\r\n")
+                    self.wfile.flush()
+                    time.sleep(0.1)
+                self.wfile.write(b"3e8\r\n" + body(500))
+                self.wfile.flush()
+            elif route == "reset":
+                self.head(200, [])
+                self.wfile.write(body(1000))
+                self.wfile.flush()
+                time.sleep(0.2)
+                # An abortive close: the client sees a reset, not an end.
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                self.connection.close()
+            elif route == "longlocation":
+                self.head(302, [("Location", self.origin() + "/file/10?pad=" + "a" * 300),
+                                ("Content-Length", "0")])
+            elif route == "relative":
+                self.head(302, [("Location", "/file/10"), ("Content-Length", "0")])
+            else:
+                self.head(404, [("Content-Length", "7")])
+                self.wfile.write(b"missing")
+        except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
+            pass
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    tls = False
+
+
+class TlsServer(Server):
+    tls = True
+
+    def __init__(self, address, handler, context):
+        super().__init__(address, handler)
+        self.context = context
+
+    def get_request(self):
+        sock, addr = self.socket.accept()
+        return sock, addr
+
+    def finish_request(self, request, client_address):
+        # The handshake runs on the request's own thread.
+        try:
+            request = self.context.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError):
+            return
+        super().finish_request(request, client_address)
+
+
+def main():
+    tls_dir, port_file = sys.argv[1], sys.argv[2]
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(tls_dir + "/server.pem", tls_dir + "/server.key")
+    plain = Server(("127.0.0.1", 0), Handler)
+    secure = TlsServer(("127.0.0.1", 0), Handler, context)
+    for s in (plain, secure):
+        threading.Thread(target=s.serve_forever, daemon=True).start()
+    with open(port_file + ".tmp", "w") as f:
+        f.write("%d %d\n" % (plain.server_address[1], secure.server_address[1]))
+    os.replace(port_file + ".tmp", port_file)
+    threading.Event().wait()
+
+
+if __name__ == "__main__":
+    main()

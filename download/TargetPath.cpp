@@ -2,6 +2,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cwctype>
 
 #include "DownloadManager.h"
 #include "TransferSupport.h"

@@ -14,7 +14,6 @@ Routes:
   /nolength/N        N bytes, no Content-Length, connection closed at the end
   /short             Content-Length 5000, 3000 bytes, then the connection closes
   /slow              40000 bytes in 40 pieces, 0.1 s apart
-  /broken            chunked body that stops without its last chunk
   /reset             1000 bytes without Content-Length, then a connection reset
   /longlocation      302 to a URL of more than 129 characters
   /relative          302 with a relative Location
@@ -96,14 +95,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     time.sleep(0.1)
                     self.wfile.write(body(1000))
                     self.wfile.flush()
-            elif route == "broken":
-                self.head(200, [("Transfer-Encoding", "chunked")])
-                for i in range(3):
-                    self.wfile.write(b"3e8\r\n" + body(1000) + b"\r\n")
-                    self.wfile.flush()
-                    time.sleep(0.1)
-                self.wfile.write(b"3e8\r\n" + body(500))
-                self.wfile.flush()
             elif route == "reset":
                 self.head(200, [])
                 self.wfile.write(body(1000))

@@ -6,47 +6,12 @@
 
 #include "DownloadManager.h"
 #include "TransferSupport.h"
+#include "util/WindowsVersion.h"
 
 void tamsel::WinHttpHandleTraits::Close(Value h) noexcept { ::WinHttpCloseHandle(h); }
 
 namespace download {
 namespace {
-
-struct WindowsVersion {
-    DWORD major = 0, minor = 0, servicePack = 0;
-};
-
-WindowsVersion QueryWindowsVersion() {
-    WindowsVersion v;
-    // GetVersionEx lies to programs without a manifest entry; RtlGetVersion does not.
-    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOEXW*);
-    OSVERSIONINFOEXW info{};
-    info.dwOSVersionInfoSize = sizeof info;
-    if (HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll")) {
-        auto fn = reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")));
-        if (fn && fn(&info) == 0) {
-            v.major = info.dwMajorVersion;
-            v.minor = info.dwMinorVersion;
-            v.servicePack = info.wServicePackMajor;
-        }
-    }
-    return v;
-}
-
-const WindowsVersion& Version() {
-    static const WindowsVersion version = QueryWindowsVersion();
-    return version;
-}
-
-bool IsWindows7() { return Version().major == 6 && Version().minor == 1; }
-
-DWORD SecureProtocols() {
-    const WindowsVersion& v = Version();
-    const bool sp1OrLater = v.major > 6 || (v.major == 6 && v.minor > 1) || (v.major == 6 && v.minor == 1 && v.servicePack >= 1);
-    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_SSL3 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1;
-    if (sp1OrLater) protocols |= WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-    return protocols;
-}
 
 DWORD QueryStatus(HINTERNET request) {
     DWORD status = 0;
@@ -60,7 +25,7 @@ DWORD QueryStatus(HINTERNET request) {
 }  // namespace
 
 DWORD FileDownloadAccessType() {
-    return IsWindows7() ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : 4 /* WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY */;
+    return GetWindowsVersion().IsWindows7() ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : 4 /* WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY */;
 }
 
 void OpenWinHttpResponse(const std::wstring& url, const WinHttpRequestSetup& setup, WinHttpResponse& response) {
@@ -74,7 +39,7 @@ void OpenWinHttpResponse(const std::wstring& url, const WinHttpRequestSetup& set
         response.session.Reset(::WinHttpOpen(setup.userAgent, setup.accessType, WINHTTP_NO_PROXY_NAME,
                                              WINHTTP_NO_PROXY_BYPASS, 0));
         if (!response.session) FailWithCode(L"Failed to open HTTP session", ::GetLastError());
-        DWORD protocols = SecureProtocols();
+        DWORD protocols = WinHttpSecureProtocols();
         if (!::WinHttpSetOption(response.session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
             FailWithCode(L"Failed to set secure protocols", ::GetLastError());
 

@@ -1,0 +1,94 @@
+#include "Transport.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstdio>
+#include <limits>
+
+#include "util/Handles.h"
+#include "util/TamselException.h"
+#include "util/WindowsVersion.h"
+
+bool PostJson(const std::wstring& url, const std::string& body, std::vector<HttpHeader> headers,
+              std::string& response, int32_t& status) {
+    const WindowsVersion& version = GetWindowsVersion();
+    if (version.AtLeast(6, 1) && !version.AtLeast(6, 1, 1))
+        throw TamselException("Windows 7 needs Service Pack 1 for secure connections");
+
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwSchemeLength = static_cast<DWORD>(-1);
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (url.size() > std::numeric_limits<DWORD>::max() / 2 ||
+        !::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
+        throw TamselException("Failed to parse URL");
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    const std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
+    if (!PostJsonToHost(host, path, body, std::move(headers), response, status))
+        throw TamselException("Failed to post the request");
+    return true;
+}
+
+bool PostJsonToHost(const std::wstring& host, const std::wstring& path, const std::string& body,
+                    std::vector<HttpHeader> headers, std::string& response, int32_t& status) {
+    if (body.size() > std::numeric_limits<DWORD>::max()) return false;
+    const DWORD access = GetWindowsVersion().IsWindows7() ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY
+                                                          : 4 /* WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY */;
+    // Declared so that the request closes first, then the connection, then the session.
+    tamsel::WinHttpHandle session(::WinHttpOpen(nullptr, access, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) return false;
+    DWORD protocols = WinHttpSecureProtocols();
+    if (!::WinHttpSetOption(session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
+        return false;
+    tamsel::WinHttpHandle connection(::WinHttpConnect(session.Get(), host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, 0));
+    if (!connection) return false;
+    tamsel::WinHttpHandle request(::WinHttpOpenRequest(connection.Get(), L"POST", path.c_str(), nullptr,
+                                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                       WINHTTP_FLAG_SECURE));
+    if (!request) return false;
+
+    headers.emplace_back(L"Expect", L"100-continue");
+    headers.emplace_back(L"Content-Type", L"application/json");
+    for (const auto& [name, value] : headers) {
+        const std::wstring line = name + L": " + value;
+        if (!::WinHttpAddRequestHeaders(request.Get(), line.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD))
+            std::printf("WinHttpAddRequestHeaders error: %d\n", static_cast<int>(::GetLastError()));
+    }
+    const DWORD length = static_cast<DWORD>(body.size());
+    if (!::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<char*>(body.data()), length,
+                              length, 0) ||
+        !::WinHttpReceiveResponse(request.Get(), nullptr))
+        return false;
+
+    DWORD code = 0;
+    DWORD size = sizeof code;
+    if (::WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                              WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX))
+        status = static_cast<int32_t>(code);
+
+    for (;;) {
+        DWORD available = 0;
+        if (!::WinHttpQueryDataAvailable(request.Get(), &available)) {
+            std::printf("Error %u in WinHttpQueryDataAvailable.\n", static_cast<unsigned>(::GetLastError()));
+            break;
+        }
+        if (available == 0) break;
+        std::string chunk;
+        try {
+            chunk.assign(static_cast<size_t>(available) + 1, '\0');
+        } catch (const std::bad_alloc&) {
+            std::printf("Out of memory\n");
+            break;
+        }
+        DWORD read = 0;
+        if (!::WinHttpReadData(request.Get(), chunk.data(), available, &read)) {
+            std::printf("Error %u in WinHttpReadData.\n", static_cast<unsigned>(::GetLastError()));
+            continue;
+        }
+        response.append(chunk.c_str());  // up to the chunk's first NUL
+    }
+    return true;
+}

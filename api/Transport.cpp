@@ -8,6 +8,7 @@
 
 #include "util/Handles.h"
 #include "util/TamselException.h"
+#include "util/WinHttpUrl.h"
 #include "util/WindowsVersion.h"
 
 bool PostJson(const std::wstring& url, const std::string& body, std::vector<HttpHeader> headers,
@@ -16,17 +17,11 @@ bool PostJson(const std::wstring& url, const std::string& body, std::vector<Http
     if (version.AtLeast(6, 1) && !version.AtLeast(6, 1, 1))
         throw TamselException("Windows 7 needs Service Pack 1 for secure connections");
 
-    URL_COMPONENTS parts{};
-    parts.dwStructSize = sizeof parts;
-    parts.dwSchemeLength = static_cast<DWORD>(-1);
-    parts.dwHostNameLength = static_cast<DWORD>(-1);
-    parts.dwUrlPathLength = static_cast<DWORD>(-1);
-    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (url.size() > std::numeric_limits<DWORD>::max() / 2 ||
-        !::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
-        throw TamselException("Failed to parse URL");
-    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    const std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
+    // Only the host and the path are used; scheme, port and query are not.
+    const CrackedUrl parts = CrackUrl(url);
+    if (!parts.ok) throw TamselException("Failed to parse URL");
+    const std::wstring& host = parts.host;
+    const std::wstring& path = parts.path;
     if (!PostJsonToHost(host, path, body, std::move(headers), response, status))
         throw TamselException("Failed to post the request");
     return true;

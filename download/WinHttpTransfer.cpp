@@ -6,6 +6,7 @@
 
 #include "DownloadManager.h"
 #include "TransferSupport.h"
+#include "util/WinHttpUrl.h"
 #include "util/WindowsVersion.h"
 
 void tamsel::WinHttpHandleTraits::Close(Value h) noexcept { ::WinHttpCloseHandle(h); }
@@ -43,23 +44,15 @@ void OpenWinHttpResponse(const std::wstring& url, const WinHttpRequestSetup& set
         if (!::WinHttpSetOption(response.session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
             FailWithCode(L"Failed to set secure protocols", ::GetLastError());
 
-        URL_COMPONENTS parts{};
-        parts.dwStructSize = sizeof parts;
-        parts.dwSchemeLength = static_cast<DWORD>(-1);
-        parts.dwHostNameLength = static_cast<DWORD>(-1);
-        parts.dwUrlPathLength = static_cast<DWORD>(-1);
-        parts.dwExtraInfoLength = static_cast<DWORD>(-1);
         // A text that is not an absolute URL (a relative Location too) ends here.
-        if (!::WinHttpCrackUrl(current.c_str(), 0, 0, &parts) || !parts.lpszHostName || parts.dwHostNameLength == 0)
-            FailWithCode(L"Failed to parse URL", ::GetLastError() ? ::GetLastError() : ERROR_WINHTTP_INVALID_URL);
-        const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-        std::wstring path;
-        if (parts.lpszUrlPath) path.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
-        if (parts.lpszExtraInfo) path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+        const CrackedUrl parts = CrackUrl(current);
+        if (!parts.ok) FailWithCode(L"Failed to parse URL", parts.error);
+        const std::wstring& host = parts.host;
+        std::wstring path = parts.path + parts.extra;
         if (path.empty()) path = L"/";
-        const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+        const bool secure = parts.scheme == INTERNET_SCHEME_HTTPS;
 
-        response.connection.Reset(::WinHttpConnect(response.session.Get(), host.c_str(), parts.nPort, 0));
+        response.connection.Reset(::WinHttpConnect(response.session.Get(), host.c_str(), parts.port, 0));
         if (!response.connection) FailWithCode(L"Failed to connect", ::GetLastError());
 
         response.request.Reset(::WinHttpOpenRequest(response.connection.Get(), L"GET", path.c_str(), nullptr,

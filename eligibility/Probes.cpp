@@ -1,0 +1,208 @@
+#include "Probes.h"
+
+#include <shlwapi.h>
+#include <tlhelp32.h>
+
+#include <cwchar>
+#include <string>
+
+#include "config/ConfigurationManager.h"
+#include "util/Handles.h"
+#include "util/KnownFolders.h"
+
+namespace {
+
+const wchar_t kAppPaths[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths";
+
+Measurement Measured(uint64_t value) {
+    Measurement m;
+    m.ok = true;
+    m.value = value;
+    return m;
+}
+
+Measurement Failed(std::string reason) {
+    Measurement m;
+    m.failure = std::move(reason);
+    return m;
+}
+
+void BuildAppPathsIndex(AppPathsIndex& index) {
+    std::vector<REGSAM> views{0};
+    if (IsUnderWow64()) views.push_back(KEY_WOW64_64KEY);
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        for (REGSAM view : views) {
+            tamsel::RegKey key;
+            if (::RegOpenKeyExW(root, kAppPaths, 0, KEY_READ | view, key.Put()) != ERROR_SUCCESS) continue;
+            try {
+                for (std::wstring& name : win32::EnumerateSubkeys(key.Get())) {
+                    index.emplace(std::move(name), AppPathRecord{root, view, std::wstring(), false});
+                }
+            } catch (const win32::RegistryError&) {
+            }
+        }
+    }
+}
+
+std::wstring ReadAppPath(const AppPathRecord& record, const std::wstring& name) {
+    tamsel::RegKey key;
+    const std::wstring subkey = std::wstring(kAppPaths) + L"\\" + name;
+    if (::RegOpenKeyExW(record.root, subkey.c_str(), 0, KEY_READ | record.view, key.Put()) != ERROR_SUCCESS) {
+        return std::wstring();
+    }
+    try {
+        return win32::ReadStringValue(key.Get(), std::wstring(), std::wstring());
+    } catch (const win32::RegistryError&) {
+        return std::wstring();
+    }
+}
+
+}  // namespace
+
+Measurement ProbeTotalMemory(ProbeCache& cache) {
+    if (cache.memoryMeasured) return Measured(cache.totalMemoryMiB);
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!::GlobalMemoryStatusEx(&status)) return Failed("RAM CHECK FAILED " + std::to_string(::GetLastError()));
+    cache.totalMemoryMiB = status.ullTotalPhys >> 20;
+    cache.memoryMeasured = true;
+    return Measured(cache.totalMemoryMiB);
+}
+
+Measurement ProbeProcessorSpeed(ProbeCache& cache) {
+    if (cache.processorMeasured) return Measured(cache.processorMHz);
+    tamsel::RegKey key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", 0,
+                        KEY_READ | KEY_WOW64_64KEY, key.Put()) != ERROR_SUCCESS) {
+        return Failed("CPU CHECK FAILED: Couldn't open registry");
+    }
+    DWORD mhz = 0;
+    DWORD size = sizeof mhz;
+    if (::RegQueryValueExA(key.Get(), "~MHz", nullptr, nullptr, reinterpret_cast<BYTE*>(&mhz), &size) !=
+        ERROR_SUCCESS) {
+        return Failed("CPU CHECK FAILED: Couldn't read value");
+    }
+    cache.processorMHz = mhz;
+    cache.processorMeasured = true;
+    return Measured(cache.processorMHz);
+}
+
+Measurement ProbeFreeDiskSpace(ProbeCache& cache) {
+    if (cache.diskMeasured) return Measured(cache.freeDiskMiB);
+    // The default profile's desktop: where a fresh user's files would go,
+    // whichever drive the current user's own desktop sits on.
+    const std::wstring root = GetKnownFolderPath(FOLDERID_Desktop, true).substr(0, 3);
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExW(root.c_str(), &available, nullptr, nullptr)) {
+        return Failed("DISK SPACE CHECK FAILED " + std::to_string(::GetLastError()));
+    }
+    cache.freeDiskMiB = available.QuadPart >> 20;
+    cache.diskMeasured = true;
+    return Measured(cache.freeDiskMiB);
+}
+
+bool IsWindowsAtLeast(DWORD major, DWORD minor) {
+    OSVERSIONINFOEXW wanted{};
+    wanted.dwOSVersionInfoSize = sizeof wanted;
+    wanted.dwMajorVersion = major;
+    wanted.dwMinorVersion = minor;
+    wanted.wServicePackMajor = 0;
+    DWORDLONG condition = 0;
+    condition = ::VerSetConditionMask(condition, VER_MAJORVERSION, VER_GREATER_EQUAL);
+    condition = ::VerSetConditionMask(condition, VER_MINORVERSION, VER_GREATER_EQUAL);
+    condition = ::VerSetConditionMask(condition, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
+    return ::VerifyVersionInfoW(&wanted, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, condition) !=
+           FALSE;
+}
+
+const std::vector<std::wstring>& ProbeRunningProcesses(ProbeCache& cache) {
+    if (!cache.runningProcesses.empty()) return cache.runningProcesses;
+    const tamsel::FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return cache.runningProcesses;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    std::vector<std::wstring> names;
+    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+         more = ::Process32NextW(snapshot.Get(), &entry)) {
+        names.emplace_back(entry.szExeFile, ::wcsnlen(entry.szExeFile, MAX_PATH));
+    }
+    cache.runningProcesses = std::move(names);
+    return cache.runningProcesses;
+}
+
+bool AnyPathExists(const std::vector<std::wstring>& paths) {
+    for (const std::wstring& path : paths) {
+        if (::PathFileExistsW(path.c_str())) return true;
+    }
+    return false;
+}
+
+bool ProbeChromePresent(ProbeCache& cache) {
+    const auto config = GetConfiguration();
+    std::vector<std::wstring> candidates{
+        config->ExpandFolderPlaceholders(L"{commonpf}\\Chromium\\Application\\chrome.exe"),
+        config->ExpandFolderPlaceholders(L"{commonpf}\\Google\\Chrome\\Application\\chrome.exe"),
+        config->ExpandFolderPlaceholders(L"{localappdata}\\Chromium\\Application\\chrome.exe"),
+    };
+    std::wstring folder;
+    if (win32::ReadValueAsText(L"hkey_local_machine", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\chrome.exe",
+                               L"Path", folder, cache.softwareSubkeys)) {
+        candidates.push_back(folder + L"\\chrome.exe");
+    }
+    std::wstring beacon;
+    if (win32::ReadValueAsText(L"hkey_current_user", L"SOFTWARE\\Google\\Chrome\\BLBeacon", L"Path", beacon,
+                               cache.softwareSubkeys)) {
+        candidates.push_back(beacon);
+    }
+    return AnyPathExists(candidates);
+}
+
+IeVersion ProbeIeVersion(ProbeCache& cache) {
+    std::wstring text;
+    IeVersion ie;
+    if (!win32::ReadValueAsText(L"hkey_local_machine", L"SOFTWARE\\Microsoft\\Internet Explorer", L"Version", text,
+                                cache.softwareSubkeys)) {
+        return ie;
+    }
+    ie.found = true;
+    ie.version = std::stof(text);  // the leading number, like wcstof
+    return ie;
+}
+
+bool IsAppRegistered(ProbeCache& cache, const std::wstring& name) {
+    if (cache.appPaths.empty()) BuildAppPathsIndex(cache.appPaths);
+    const auto [first, last] = cache.appPaths.equal_range(name);
+    for (auto it = first; it != last; ++it) {
+        AppPathRecord& record = it->second;
+        if (!record.resolved) {
+            record.path = ReadAppPath(record, name);
+            record.resolved = true;
+        }
+        if (!record.path.empty() && ::PathFileExistsW(record.path.c_str())) return true;
+    }
+    return false;
+}
+
+int64_t CurrentUnixSeconds() {
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    const uint64_t ticksAt1970 = 116444736000000000ULL;  // 100 ns units from 1601 to 1970
+    return (static_cast<int64_t>(ticks) - static_cast<int64_t>(ticksAt1970)) / 10000000;
+}
+
+std::wstring LocalDate(int64_t unixSeconds) {
+    // SYSTEMTIME ends with the year 30827; keep well inside it.
+    if (unixSeconds < 0 || unixSeconds > 253402300799LL) return std::wstring();
+    const uint64_t ticks = static_cast<uint64_t>(unixSeconds) * 10000000ULL + 116444736000000000ULL;
+    FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME universal{}, local{};
+    if (!::FileTimeToSystemTime(&utc, &universal)) return std::wstring();
+    // Applies the daylight-saving rule of that date, not of today.
+    if (!::SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local)) return std::wstring();
+    const unsigned number = local.wYear * 10000u + local.wMonth * 100u + local.wDay;
+    std::wstring text = std::to_wstring(number);
+    return std::wstring(text.size() < 8 ? 8 - text.size() : 0, L'0') + text;
+}
+
+std::wstring TodayLocalDate() { return LocalDate(CurrentUnixSeconds()); }

@@ -1,0 +1,75 @@
+#pragma once
+// Measurements of the machine that the offer rules compare with. The costly or
+// stable ones are kept in a ProbeCache that lives as long as one filter run;
+// a failed measurement keeps nothing, so the next offer measures again.
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Registry.h"
+#include "Wow64.h"
+
+// A measurement in its unit, or the reason text reported when it failed.
+struct Measurement {
+    bool ok = false;
+    uint64_t value = 0;
+    std::string failure;
+};
+
+struct AppPathRecord {
+    HKEY root = nullptr;
+    REGSAM view = 0;     // 0 or KEY_WOW64_64KEY
+    std::wstring path;   // the executable, once resolved
+    bool resolved = false;
+};
+// Lower-cased App Paths names; records of one name in the order found.
+using AppPathsIndex = std::multimap<std::wstring, AppPathRecord>;
+
+struct ProbeCache {
+    bool memoryMeasured = false;
+    uint64_t totalMemoryMiB = 0;
+    bool processorMeasured = false;
+    uint32_t processorMHz = 0;
+    bool diskMeasured = false;
+    uint64_t freeDiskMiB = 0;
+    std::vector<std::wstring> runningProcesses;  // empty: not taken yet
+    AppPathsIndex appPaths;                      // empty: not built yet
+    win32::SoftwareSubkeyCache softwareSubkeys;
+};
+
+// Total physical memory in whole MiB.
+Measurement ProbeTotalMemory(ProbeCache& cache);
+// Clock of processor 0 in MHz, as the registry records it.
+Measurement ProbeProcessorSpeed(ProbeCache& cache);
+// MiB available to this user on the drive of the default user's desktop.
+Measurement ProbeFreeDiskSpace(ProbeCache& cache);
+
+bool IsWindowsAtLeast(DWORD major, DWORD minor);
+
+// Executable names of the running processes, with the system's capitals.
+const std::vector<std::wstring>& ProbeRunningProcesses(ProbeCache& cache);
+
+// Files and folders both count; an unexpanded placeholder is simply not found.
+bool AnyPathExists(const std::vector<std::wstring>& paths);
+
+bool ProbeChromePresent(ProbeCache& cache);
+
+struct IeVersion {
+    bool found = false;
+    float version = 0.0f;
+};
+// The leading number of Internet Explorer's "Version" ("9.11.19041.0" is
+// 9.11). Throws std::invalid_argument when the text starts with no number.
+IeVersion ProbeIeVersion(ProbeCache& cache);
+
+// Whether an App Paths registration of this name (exact, lower case) points at
+// an existing executable, in either root or view.
+bool IsAppRegistered(ProbeCache& cache, const std::wstring& name);
+
+int64_t CurrentUnixSeconds();
+// "YYYYMMDD" of that moment in the local time zone.
+std::wstring LocalDate(int64_t unixSeconds);
+std::wstring TodayLocalDate();

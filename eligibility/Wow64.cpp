@@ -1,0 +1,8 @@
+#include "Wow64.h"
+
+#include <windows.h>
+
+bool IsUnderWow64() {
+    BOOL wow64 = FALSE;
+    return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}

@@ -12,14 +12,19 @@ tamsel_trust_ca() {
   wine "$TAMSEL_BUILD/win/tools/trustca.exe" "$TAMSEL_TLS/ca.der" </dev/null
 }
 
+# TAMSEL_SERVICE_DB names the event database; TAMSEL_SERVICE_READBACK=1 turns on
+# POST /events, which the Windows tests read their stored events back with.
 tamsel_start_service() {
   "$TAMSEL_ROOT/scripts/make-ca.sh" "$TAMSEL_TLS" >/dev/null
   mkdir -p "$TAMSEL_BUILD/service"
   local log="$TAMSEL_BUILD/service/service.log"
+  local extra=()
+  if [ "${TAMSEL_SERVICE_READBACK:-}" = 1 ]; then extra+=(--readback); fi
   "$TAMSEL_BUILD/native/tamsel-service" --port 443 \
     --cert "$TAMSEL_TLS/server.pem" --key "$TAMSEL_TLS/server.key" \
     --campaign "$TAMSEL_ROOT/service/demo/campaign.json" --files "$TAMSEL_BUILD/native/demo-files" \
-    --db "${TAMSEL_SERVICE_DB:-$TAMSEL_BUILD/service/events.sqlite}" </dev/null >"$log" 2>&1 &
+    --db "${TAMSEL_SERVICE_DB:-$TAMSEL_BUILD/service/events.sqlite}" "${extra[@]}" \
+    </dev/null >"$log" 2>&1 &
   TAMSEL_SERVICE_PID=$!
   local i
   for i in $(seq 1 100); do

@@ -22,10 +22,12 @@ trap cleanup EXIT
 for arch in win64 win32; do
   (TAMSEL_WINE_ARCH=$arch; source "$ROOT/scripts/wine-env.sh"; tamsel_start_wine; tamsel_trust_ca)
 done
-# The Windows side's exchange tests talk to the real service on port 443; a
-# database of this run's own keeps their events apart.
+# The Windows side's exchange tests talk to the real service on port 443 and
+# read back what it stored for their events; a database of this run's own
+# keeps their events apart.
 rm -f "$TAMSEL_BUILD/service/test-events.sqlite"*
-TAMSEL_SERVICE_DB="$TAMSEL_BUILD/service/test-events.sqlite" tamsel_start_service
+TAMSEL_SERVICE_DB="$TAMSEL_BUILD/service/test-events.sqlite" TAMSEL_SERVICE_READBACK=1 \
+  tamsel_start_service
 
 cd "$TAMSEL_BUILD/win"
 ctest --output-on-failure "$@"

@@ -38,6 +38,11 @@ const char kInsert[] =
     "INSERT INTO events (received_at, code, offer_id, feed_id, kind, reason, failure,"
     " machine_id, run_stamp, remote_addr, data) VALUES (?,?,?,?,?,?,?,?,?,?,?)";
 
+// ?2 NULL: any run.
+const char kFind[] =
+    "SELECT id, code, offer_id, feed_id, kind, reason, failure, machine_id, run_stamp, data"
+    " FROM events WHERE offer_id = ?1 AND (?2 IS NULL OR run_stamp = ?2) ORDER BY id";
+
 std::string NowUtc() {
   timeval tv{};
   gettimeofday(&tv, nullptr);
@@ -80,6 +85,14 @@ void Exec(sqlite3* db, const char* sql) {
 
 void Bind(sqlite3_stmt* st, int i, const std::string& s) {
   sqlite3_bind_text(st, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+}
+
+// Column text with its exact length (a stored text may hold NUL bytes).
+std::string Column(sqlite3_stmt* st, int i) {
+  const unsigned char* t = sqlite3_column_text(st, i);
+  if (!t) return std::string();
+  return std::string(reinterpret_cast<const char*>(t),
+                     static_cast<std::size_t>(sqlite3_column_bytes(st, i)));
 }
 
 }  // namespace
@@ -166,10 +179,13 @@ EventStore::EventStore(const std::string& path) {
       sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
       throw;
     }
-    if (sqlite3_prepare_v2(db_, kInsert, -1, &insert_, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(db_, kInsert, -1, &insert_, nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v2(db_, kFind, -1, &find_, nullptr) != SQLITE_OK) {
       throw StoreError(std::string("unexpected table layout: ") + sqlite3_errmsg(db_));
     }
   } catch (const StoreError& e) {
+    sqlite3_finalize(insert_);
+    insert_ = nullptr;
     sqlite3_close_v2(db_);
     db_ = nullptr;
     throw StoreError(path + ": " + e.what());
@@ -177,6 +193,7 @@ EventStore::EventStore(const std::string& path) {
 }
 
 EventStore::~EventStore() {
+  sqlite3_finalize(find_);
   sqlite3_finalize(insert_);
   sqlite3_close_v2(db_);
 }
@@ -203,6 +220,37 @@ long long EventStore::Insert(const Event& e, const std::string& remote_addr) {
   return sqlite3_last_insert_rowid(db_);
 }
 
+std::vector<StoredEvent> EventStore::Find(const std::string& offer_id,
+                                          const std::optional<std::string>& run_stamp) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sqlite3_stmt* st = find_;
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
+  Bind(st, 1, offer_id);
+  if (run_stamp) Bind(st, 2, *run_stamp);
+  std::vector<StoredEvent> out;
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    StoredEvent s;
+    s.id = sqlite3_column_int64(st, 0);
+    Event& e = s.event;
+    e.code = sqlite3_column_int(st, 1);
+    e.offer_id = Column(st, 2);
+    e.feed_id = Column(st, 3);
+    if (sqlite3_column_type(st, 4) != SQLITE_NULL) e.kind = sqlite3_column_int(st, 4);
+    e.reason = Column(st, 5);
+    e.failure = Column(st, 6);
+    e.machine_id = Column(st, 7);
+    e.run_stamp = Column(st, 8);
+    e.data = Column(st, 9);
+    out.push_back(std::move(s));
+  }
+  // Resetting ends the read transaction, so a WAL checkpoint is not held up.
+  sqlite3_reset(st);
+  if (rc != SQLITE_DONE) throw StoreError(sqlite3_errmsg(db_));
+  return out;
+}
+
 Reply TakeEvent(EventStore& store, const std::string& authorization, const std::string& body,
                 const std::string& remote_addr) {
   Event e;
@@ -215,6 +263,33 @@ Reply TakeEvent(EventStore& store, const std::string& authorization, const std::
     // The wizard tries once more a few seconds later.
     return Reply::Text(503, "event store unavailable");
   }
+}
+
+Reply ReadBackEvents(EventStore& store, const std::string& offer_id,
+                     const std::optional<std::string>& run_stamp) {
+  std::vector<StoredEvent> found;
+  try {
+    found = store.Find(offer_id, run_stamp);
+  } catch (const StoreError& err) {
+    std::cerr << "events not read: " << err.what() << std::endl;
+    return Reply::Text(503, "event store unavailable");
+  }
+  json list = json::array();
+  for (const StoredEvent& s : found) {
+    const Event& e = s.event;
+    list.push_back({{"id", s.id},
+                    {"code", e.code},
+                    {"offer_id", e.offer_id},
+                    {"feed_id", e.feed_id},
+                    {"kind", e.kind ? json(*e.kind) : json(nullptr)},
+                    {"reason", e.reason},
+                    {"failure", e.failure},
+                    {"machine_id", e.machine_id},
+                    {"run_stamp", e.run_stamp},
+                    {"data", e.data}});
+  }
+  // What arrived was valid UTF-8; replacing only guards a file edited by hand.
+  return Reply::Json(list.dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
 sqlite3* OpenExistingDatabase(const std::string& path) {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "reply.h"
 
@@ -30,6 +31,12 @@ struct Event {
 std::optional<Reply> ReadEvent(const std::string& authorization, const std::string& body,
                                Event* out);
 
+// An event read back from the table, with its row id.
+struct StoredEvent {
+  long long id = 0;
+  Event event;
+};
+
 struct StoreError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
@@ -45,15 +52,26 @@ class EventStore {
   // Committed to disk when it returns; throws StoreError.
   long long Insert(const Event& event, const std::string& remote_addr);
 
+  // Every event whose offer id (and, when given, run stamp) is exactly the
+  // text, in arrival order; sees what other services on the file committed.
+  // Throws StoreError.
+  std::vector<StoredEvent> Find(const std::string& offer_id,
+                                const std::optional<std::string>& run_stamp);
+
  private:
   std::mutex mutex_;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* insert_ = nullptr;
+  sqlite3_stmt* find_ = nullptr;
 };
 
 // The event endpoint: validate, store, answer.
 Reply TakeEvent(EventStore& store, const std::string& authorization, const std::string& body,
                 const std::string& remote_addr);
+
+// The read-back endpoint: the stored events of one offer (and run) as JSON.
+Reply ReadBackEvents(EventStore& store, const std::string& offer_id,
+                     const std::optional<std::string>& run_stamp);
 
 // Opens a database for reading without creating it; throws StoreError.
 sqlite3* OpenExistingDatabase(const std::string& path);

@@ -109,6 +109,9 @@ Options ParseOptions(int argc, char** argv) {
     } else if (name == "--quiet") {
       flag();
       s.quiet = true;
+    } else if (name == "--readback") {
+      flag();
+      s.readback = true;
     } else {
       throw UsageError("unknown option: " + name);
     }
@@ -145,6 +148,9 @@ std::string HelpText(const std::string& program) {
          "                    with :PORT added unless the port is 443)\n"
          "  --max-body BYTES  largest request body accepted (default 65536)\n"
          "  --quiet           no line per request on standard output\n"
+         "  --readback        also answer POST /events?offer=ID[&run=STAMP] with the\n"
+         "                    stored events of that offer, as JSON (for tests; any\n"
+         "                    client may read them, so off by default)\n"
          "  -h, --help        this text\n"
          "\n"
          "Report options:\n"

@@ -18,6 +18,7 @@ struct ServeOptions {
   std::string public_url;  // empty: derived from the port
   std::size_t max_body = 64 * 1024;
   bool quiet = false;
+  bool readback = false;  // POST /events answers stored events (for tests)
 };
 
 struct ReportOptions {

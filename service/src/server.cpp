@@ -161,7 +161,8 @@ class Service {
   void Dispatch(const httplib::Request& req, const std::string& body,
                 httplib::Response& res) const {
     const bool post = req.method == "POST";
-    if (req.path == "/o" || req.path == "/zbd") {
+    const bool readback = options_.readback && req.path == "/events";
+    if (req.path == "/o" || req.path == "/zbd" || readback) {
       if (!post) {
         res.set_header("Allow", "POST");
         return Refuse(res, 405, "use POST");
@@ -172,6 +173,7 @@ class Service {
                                                  req.get_header_value("X-Country"),
                                                  options_.country));
       }
+      if (readback) return ReadBack(req, res);
       return SetReply(res, TakeEvent(events_, req.get_header_value("Authorization"), body,
                                      req.remote_addr));
     }
@@ -183,6 +185,20 @@ class Service {
       return ServeFile(req.path.substr(3), res);
     }
     Refuse(res, 404, "no such endpoint");
+  }
+
+  // POST only because the Windows client's transport only posts; the body,
+  // whatever it holds, is not looked at.
+  void ReadBack(const httplib::Request& req, httplib::Response& res) const {
+    for (const char* name : {"offer", "run"}) {
+      if (req.get_param_value_count(name) > 1) {
+        return Refuse(res, 400, std::string("more than one \"") + name + "\" parameter");
+      }
+    }
+    if (!req.has_param("offer")) return Refuse(res, 400, "no \"offer\" parameter");
+    std::optional<std::string> run;
+    if (req.has_param("run")) run = req.get_param_value("run");
+    SetReply(res, ReadBackEvents(events_, req.get_param_value("offer"), run));
   }
 
   void ServeFile(const std::string& relative, httplib::Response& res) const {
@@ -402,6 +418,10 @@ int RunService(const ServeOptions& options) {
   } catch (const std::exception& e) {
     std::cerr << "tamsel-service: " << e.what() << std::endl;
     return 1;
+  }
+  if (options.readback) {
+    std::cerr << "warning: --readback: POST /events hands the stored events to any client"
+              << std::endl;
   }
   if (options.files.empty()) {
     std::cerr << "warning: no --files folder, so /f/ answers 404 for every file" << std::endl;

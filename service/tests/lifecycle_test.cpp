@@ -125,8 +125,8 @@ TEST(CommandLine, HelpListsEveryOption) {
   harness::RunResult r = harness::Run({"--help"});
   EXPECT_EQ(r.exit_code, 0);
   for (const char* option : {"--port", "--bind", "--cert", "--key", "--db", "--campaign", "--files",
-                             "--country", "--max-body", "--public-url", "--quiet", "--help",
-                             "report", "--json"}) {
+                             "--country", "--max-body", "--public-url", "--quiet", "--readback",
+                             "--help", "report", "--json"}) {
     EXPECT_NE(r.output.find(option), std::string::npos) << option;
   }
 }
@@ -142,6 +142,8 @@ TEST(CommandLine, MistakesExitWithUsageError) {
       {"--country", "USA", "--cert", "c", "--key", "k", "--campaign", box.campaign},
       {"--max-body", "1", "--cert", "c", "--key", "k", "--campaign", box.campaign},
       {"report", "--port", "1"},
+      {"report", "--readback"},
+      {"--readback=1", "--cert", "c", "--key", "k", "--campaign", box.campaign},
       {"--port"},
   };
   for (const auto& args : cases) {

@@ -34,9 +34,9 @@ json OfferElement(const std::string& offerId) {
 json StoredEvents(const std::string& offerId) {
     std::string response;
     int32_t status = 0;
+    const std::string run = GetConfiguration()->GetTimestamp();
     const std::wstring path = L"/events?offer=" + std::wstring(offerId.begin(), offerId.end()) + L"&run=" +
-                              std::wstring(GetConfiguration()->GetTimestamp().begin(),
-                                           GetConfiguration()->GetTimestamp().end());
+                              std::wstring(run.begin(), run.end());
     if (!PostJsonToHost(L"localhost", path, "{}", {}, response, status) || status != 200) {
         ADD_FAILURE() << "read-back answered " << status << ": " << response;
         return json::array();
@@ -56,7 +56,8 @@ json PeerLog() {
 
 std::vector<std::string> KeysInTextOrder(const std::string& data) {
     std::vector<std::string> keys;
-    for (const auto& item : nlohmann::ordered_json::parse(data).items()) keys.push_back(item.key());
+    const auto document = nlohmann::ordered_json::parse(data);
+    for (const auto& item : document.items()) keys.push_back(item.key());
     return keys;
 }
 

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "FactTable.h"
+#include "OfferFactory.h"
 #include "api/Package.h"
 #include "config/ConfigurationManager.h"
 #include "eligibility/OfferFilter.h"
@@ -20,63 +21,6 @@
 using nlohmann::json;
 
 namespace {
-
-// Offers as the loading task builds them, with every event they post kept.
-class OfferFactory {
-public:
-    OfferFactory() = default;
-    OfferFactory(const OfferFactory&) = delete;
-    OfferFactory& operator=(const OfferFactory&) = delete;
-    // The posters write into this object: no event may outlive it.
-    ~OfferFactory() {
-        for (const auto& package : made_) package->WaitForEvents();
-    }
-
-    std::shared_ptr<Package> Make(const std::string& id, const json& settings, int32_t position) {
-        json ps{{"i", "images/" + id + ".png"}, {"dn", id}, {"u", "https://example.test/" + id + ".exe"}};
-        ps.update(settings);
-        const json element{{"ad", {{"o", id}, {"f", "feed"}}}, {"ps", ps}};
-        SignedRequest request;
-        request.body = json::object();
-        auto package = Package::CreateOffer(request, element, "", position, Environment());
-        made_.push_back(package);
-        return package;
-    }
-
-    // Codes and "13" texts of every event posted for the offer, once all
-    // have gone out.
-    std::vector<std::pair<std::string, std::string>> Events(const std::string& id) {
-        for (const auto& package : made_) package->WaitForEvents();
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::vector<std::pair<std::string, std::string>> events;
-        for (const json& body : bodies_) {
-            if (body.value("5", "") == id) events.emplace_back(body.value("6", ""), body.value("13", ""));
-        }
-        return events;
-    }
-
-private:
-    PackageEnvironment Environment() {
-        PackageEnvironment env;
-        env.timestamp = "20240131120000";
-        env.windowsMajorMinor = "6.1";
-        env.epochMilliseconds = [] { return std::string("1706702400000"); };
-        env.eventEndpointUrl = L"https://events.invalid/zbd";
-        env.post = [this](const std::wstring&, const std::string& document, const std::vector<HttpHeader>&,
-                          std::string&, int32_t& status) {
-            const json body = json::parse(json::parse(document).at("data").get<std::string>());
-            std::lock_guard<std::mutex> lock(mutex_);
-            bodies_.push_back(body);
-            status = 200;
-            return true;
-        };
-        return env;
-    }
-
-    std::mutex mutex_;
-    std::vector<json> bodies_;
-    std::vector<std::shared_ptr<Package>> made_;
-};
 
 // Clean build configuration values for each test, restored afterwards.
 class FilterTest : public testing::Test {

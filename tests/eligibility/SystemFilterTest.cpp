@@ -1,0 +1,165 @@
+// The offer rules on the real machine: the filter's own SystemFacts reading
+// the prefix's registry, files and processes.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+#include <stdexcept>
+
+#include "ChildProcess.h"
+#include "OfferFactory.h"
+#include "TestRegistry.h"
+#include "common/TestEnvironment.h"
+#include "eligibility/OfferFilter.h"
+#include "eligibility/Probes.h"
+
+using nlohmann::json;
+
+namespace {
+
+using testreg::ScopedKey;
+using testreg::Unique;
+
+std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }  // ASCII test names only
+
+// "+" when accepted, else the reported reason.
+std::string Judge(const json& settings) {
+    OfferFilter filter(5);
+    OfferFactory factory;
+    bool limit = false;
+    if (filter.CheckOffer(factory.Make("solo", settings, 0), limit, {})) return "+";
+    const auto events = factory.Events("solo");
+    return events.size() == 1 ? events.front().second : "?";
+}
+
+class OnThisMachine : public testing::Test {
+protected:
+    void SetUp() override {
+        native_ = std::make_unique<ScopedKey>(HKEY_LOCAL_MACHINE, L"Software", nativeVendor_ + L"\\App",
+                                              KEY_WOW64_64KEY);
+        native_->SetDword(L"count", 7);
+        native_->SetString(L"mode", L"On");
+        redirected_ = std::make_unique<ScopedKey>(HKEY_LOCAL_MACHINE, L"Software", redirectedVendor_ + L"\\App",
+                                                  KEY_WOW64_32KEY);
+        redirected_->SetString(L"mode", L"Legacy");
+    }
+
+    const std::wstring nativeVendor_ = Unique(L"TamselFilterNative");
+    const std::wstring redirectedVendor_ = Unique(L"TamselFilterRedirected");
+    const std::string native = Narrow(nativeVendor_) + "\\App";
+    const std::string redirected = Narrow(redirectedVendor_) + "\\App";
+    std::unique_ptr<ScopedKey> native_, redirected_;
+};
+
+TEST_F(OnThisMachine, RegistryRules) {
+    const bool wow64 = testenv::ExpectedArch() == "win64";
+    const struct {
+        json settings;
+        std::string outcome;
+    } cases[] = {
+        {{{"r", {native}}}, "REGISTRY KEY EXISTS"},
+        {{{"r", {redirected}}}, "REGISTRY KEY EXISTS"},
+        {{{"r", {"HKLM\\Software\\Wow6432Node\\" + redirected}}}, wow64 ? "REGISTRY KEY EXISTS" : "+"},
+        {{{"r", {"HKLM\\Software\\" + redirected}}}, wow64 ? "+" : "REGISTRY KEY EXISTS"},
+        {{{"r", {native + "\\Missing"}}}, "+"},
+        {{{"ir", {native + "\\Missing", redirected}}}, "+"},
+        {{{"ir", {native + "\\Missing"}}}, "NONE OF THE REGISTRY KEYS EXISTS"},
+        {{{"rvn", {native + "\\count"}}}, "REGISTRY VALUE EXISTS"},
+        {{{"rvn", {redirected + "\\mode"}}}, "REGISTRY VALUE EXISTS"},
+        {{{"rvn", {native + "\\other"}}}, "+"},
+        {{{"rvd", {native + "\\count\\7"}}}, "REGISTRY VALUE DATA MATCHES"},
+        {{{"rvd", {native + "\\count\\8"}}}, "+"},
+        {{{"rvd", {native + "\\mode\\ON"}}}, "REGISTRY VALUE DATA MATCHES"},
+        {{{"rvd", {redirected + "\\mode\\legacy"}}}, "REGISTRY VALUE DATA MATCHES"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Judge(c.settings), c.outcome) << c.settings.dump();
+}
+
+TEST_F(OnThisMachine, EntriesThatCannotBeEvaluatedLeaveTheCheck) {
+    const json record{{"utr", "hkey_nowhere"}, {"utk", "software\\x"}, {"utvn", "t"}, {"utvt", "s"}, {"umd", 1}};
+    const struct {
+        const char* what;
+        json settings;
+        bool indexError;  // else a number that is not one
+    } cases[] = {
+        {"key ending after the software key", {{"r", {"hklm\\software\\"}}}, true},
+        {"value key ending after the software key", {{"rvn", {"hklm\\software\\\\v"}}}, true},
+        {"unknown root of a cmdu record", {{"cmdu", json::array({record})}}, true},
+        {"data that is no number", {{"rvd", {native + "\\count\\seven"}}}, false},
+    };
+    for (const auto& c : cases) {
+        OfferFilter filter(5);
+        OfferFactory factory;
+        bool limit = false;
+        const auto package = factory.Make("A", c.settings, 0);
+        if (c.indexError) {
+            EXPECT_THROW(filter.CheckOffer(package, limit, {}), std::out_of_range) << c.what;
+        } else {
+            EXPECT_THROW(filter.CheckOffer(package, limit, {}), std::invalid_argument) << c.what;
+        }
+        EXPECT_TRUE(factory.Events("A").empty()) << c.what;
+    }
+}
+
+TEST_F(OnThisMachine, UninstallTimes) {
+    const int64_t now = CurrentUnixSeconds();
+    const int64_t day = 86400;
+    native_->SetString(L"threeDays", std::to_wstring(now - 3 * day));
+    native_->SetDword(L"eightDays", static_cast<DWORD>(now - 8 * day));
+    native_->SetQword(L"threeDaysMs", static_cast<uint64_t>(now - 3 * day) * 1000);
+    redirected_->SetString(L"threeDays", std::to_wstring(now - 3 * day));
+    const auto record = [&](const std::string& root, const std::string& subkey, const char* name, bool ms) {
+        json r{{"utr", root}, {"utk", subkey}, {"utvn", name}, {"utvt", "s"}, {"umd", 7}};
+        if (ms) r["utms"] = true;
+        return json{{"cmdu", json::array({r})}};
+    };
+    const std::string lm = "HKEY_LOCAL_MACHINE";
+    const struct {
+        json settings;
+        std::string outcome;
+    } cases[] = {
+        {record(lm, "Software\\" + native, "threeDays", false), "MIN DAYS UNINSTALL CHECKER"},
+        {record(lm, "Software\\" + native, "eightDays", false), "+"},
+        {record(lm, "Software\\" + native, "threeDaysMs", true), "MIN DAYS UNINSTALL CHECKER"},
+        {record(lm, "Software\\" + redirected, "threeDays", false), "MIN DAYS UNINSTALL CHECKER"},
+        {record(lm, "Software\\" + native, "missing", false), "+"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Judge(c.settings), c.outcome) << c.settings.dump();
+}
+
+TEST(PushNotificationMarker, AShownOfferIsNotShownAgain) {
+    const std::wstring key = Unique(L"TamselMarker");
+    // The marker is written through the default view; removed with the key.
+    ScopedKey scope(HKEY_LOCAL_MACHINE, L"SOFTWARE", key, KEY_WOW64_32KEY);
+    const json pushed{{"pn", true}, {"pnr", "SOFTWARE\\" + Narrow(key) + "\\Shown"}};
+    EXPECT_EQ(Judge(pushed), "+");
+    {
+        OfferFactory factory;
+        ASSERT_TRUE(factory.Make("shown", pushed, 0)->WriteDateMarker());
+    }
+    EXPECT_EQ(Judge(pushed), "PN NO SHOW");
+
+    const std::wstring today = TodayLocalDate();
+    scope.SetDword(L"Shown", static_cast<DWORD>(std::stoul(today)));
+    EXPECT_EQ(Judge(pushed), "+");
+}
+
+TEST(RunningPrograms, ARunningProcessRejectsByItsName) {
+    ChildProcess child;
+    EXPECT_EQ(Judge({{"a", {"tamselchild.probe"}}}), "APPLICATION RUNNING");
+    EXPECT_EQ(Judge({{"a", {"TamselChild.Probe.exe"}}}), "APPLICATION RUNNING");
+    EXPECT_EQ(Judge({{"a", {"tamselchild"}}}), "+");
+    child.End();
+    EXPECT_EQ(Judge({{"a", {"tamselchild.probe"}}}), "+");
+}
+
+TEST(MachineMinimums, MeasuredOnThisMachine) {
+    EXPECT_EQ(Judge({{"ram", 1}, {"disk", 1}, {"cpu", 1}}), "+");
+    EXPECT_EQ(Judge({{"ram", 1ULL << 40}}), "NOT ENOUGH RAM");
+    EXPECT_EQ(Judge({{"disk", 1ULL << 40}}), "NOT ENOUGH DISK SPACE");
+    EXPECT_EQ(Judge({{"cpu", 1ULL << 40}}), "NOT ENOUGH CPU");
+    EXPECT_EQ(Judge({{"win64", true}}), testenv::ExpectedArch() == "win64" ? "+" : "64 BIT OS REQUIRED");
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+// Cost of judging offers: the filter over 100 offers that carry registry,
+// file, process and App Paths rules, beside the cost of the probes it caches,
+// each measured once from cold. Both are timed in this process, so the ratio
+// between them holds across machines better than either number alone.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/Package.h"
+#include "eligibility/OfferFilter.h"
+#include "eligibility/Probes.h"
+#include "eligibility/TestRegistry.h"
+#include "util/Handles.h"
+
+using nlohmann::json;
+
+namespace {
+
+constexpr int kOffers = 100;
+constexpr int kRuns = 15;
+
+double Microseconds(const std::function<void()>& work) {
+    LARGE_INTEGER frequency, start, end;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&start);
+    work();
+    ::QueryPerformanceCounter(&end);
+    return static_cast<double>(end.QuadPart - start.QuadPart) * 1e6 / static_cast<double>(frequency.QuadPart);
+}
+
+double Median(std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+double MedianOf(const std::function<void()>& work) {
+    std::vector<double> samples;
+    for (int i = 0; i < kRuns; ++i) samples.push_back(Microseconds(work));
+    return Median(samples);
+}
+
+std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
+// What the offers look for: one vendor with a key and values, one App Paths
+// registration pointing at a real file.
+struct Machine {
+    Machine()
+        : vendor(L"TamselBench" + std::to_wstring(::GetCurrentProcessId())),
+          appName(L"tamselbench" + std::to_wstring(::GetCurrentProcessId()) + L".exe"),
+          vendorKey(HKEY_LOCAL_MACHINE, L"Software", vendor + L"\\App", KEY_WOW64_64KEY),
+          appKey(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths", appName,
+                 KEY_WOW64_32KEY) {
+        vendorKey.SetString(L"mode", L"on");
+        vendorKey.SetDword(L"count", 7);
+        wchar_t temp[MAX_PATH];
+        const DWORD n = ::GetTempPathW(MAX_PATH, temp);
+        file = std::wstring(temp, n) + vendor + L".exe";
+        tamsel::FileHandle created(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        appKey.SetString(L"", file);
+    }
+    ~Machine() { ::DeleteFileW(file.c_str()); }
+
+    std::wstring vendor;
+    std::wstring appName;
+    std::wstring file;
+    testreg::ScopedKey vendorKey;
+    testreg::ScopedKey appKey;
+};
+
+// Offers that pass every rule, so that each one runs every rule it names;
+// keep names the rule keys they carry (all when empty).
+std::vector<std::shared_ptr<Package>> MakeOffers(const Machine& machine, const std::vector<std::string>& keep = {}) {
+    const std::string vendor = Narrow(machine.vendor);
+    const std::string missing = "C:\\tamsel-bench-missing\\";
+    std::vector<std::shared_ptr<Package>> offers;
+    for (int i = 0; i < kOffers; ++i) {
+        const std::string n = std::to_string(i);
+        json ps{
+            {"i", "i.png"},
+            {"dn", "Offer " + n},
+            {"u", "https://example.test/" + n + ".exe"},
+            {"v", i + 1},
+            {"r", {"absentvendor" + n + "\\app", vendor + "\\App\\Missing" + n, "hkcu\\software\\absent" + n}},
+            {"ir", {vendor + "\\App"}},
+            {"rvn", {vendor + "\\App\\missing" + n}},
+            {"rvd", {vendor + "\\App\\mode\\off", vendor + "\\App\\count\\" + std::to_string(8 + i)}},
+            {"fe", {missing + n + ".exe", missing + "other" + n}},
+            {"ife", {Narrow(machine.file)}},
+            {"a", {"tamselbench-idle" + n, "tamselbench.helper" + n}},
+            {"iapp", {Narrow(machine.appName)}},
+            {"eapp", {"absentapp" + n + ".exe"}},
+        };
+        if (!keep.empty()) {
+            for (const char* key : {"r", "ir", "rvn", "rvd", "fe", "ife", "a", "iapp", "eapp"}) {
+                if (std::find(keep.begin(), keep.end(), key) == keep.end()) ps.erase(key);
+            }
+        }
+        PackageEnvironment env;
+        env.epochMilliseconds = [] { return std::string("0"); };
+        env.post = [](const std::wstring&, const std::string&, const std::vector<HttpHeader>&, std::string&,
+                      int32_t& status) {
+            status = 200;
+            return true;
+        };
+        SignedRequest request;
+        request.body = json::object();
+        offers.push_back(Package::CreateOffer(request, {{"ad", {{"o", "bench" + n}, {"f", "f"}}}, {"ps", ps}}, "", i,
+                                              std::move(env)));
+    }
+    return offers;
+}
+
+}  // namespace
+
+int main() {
+    const Machine machine;
+    const auto offers = MakeOffers(machine);
+
+    // Every probe the filter keeps for a run, each from a cold cache.
+    const struct {
+        const char* name;
+        std::function<void(ProbeCache&)> probe;
+    } probes[] = {
+        {"memory", [](ProbeCache& c) { ProbeTotalMemory(c); }},
+        {"processor", [](ProbeCache& c) { ProbeProcessorSpeed(c); }},
+        {"disk", [](ProbeCache& c) { ProbeFreeDiskSpace(c); }},
+        {"process list", [](ProbeCache& c) { ProbeRunningProcesses(c); }},
+        {"App Paths index", [&](ProbeCache& c) { IsAppRegistered(c, machine.appName); }},
+        {"software subkeys",
+         [](ProbeCache& c) { win32::KeyExists(L"hkey_local_machine\\software\\microsoft", c.softwareSubkeys); }},
+        {"chrome", [](ProbeCache& c) { ProbeChromePresent(c); }},
+    };
+
+    std::printf("eligibility benchmark: %s, %d offers, median of %d runs\n",
+                IsUnderWow64() ? "WOW64 (64-bit Windows)" : "32-bit Windows", kOffers, kRuns);
+    std::printf("probes measured once, from cold:\n");
+    double probesTotal = 0;
+    for (const auto& p : probes) {
+        const double us = MedianOf([&] {
+            ProbeCache cache;
+            p.probe(cache);
+        });
+        probesTotal += us;
+        std::printf("  %-18s %10.1f us\n", p.name, us);
+    }
+    std::printf("  %-18s %10.1f us\n", "all probes", probesTotal);
+
+    // One family of rules at a time, each offer through a fresh filter's
+    // warm caches: what a single rule family adds to an offer.
+    const struct {
+        const char* name;
+        std::vector<std::string> keys;
+    } families[] = {
+        {"registry rules", {"r", "ir", "rvn", "rvd"}},
+        {"file rules", {"fe", "ife"}},
+        {"process rule", {"a"}},
+        {"App Paths rules", {"iapp", "eapp"}},
+    };
+    std::printf("one rule family per offer (median run / %d):\n", kOffers);
+    for (const auto& family : families) {
+        const auto only = MakeOffers(machine, family.keys);
+        const double us = MedianOf([&] {
+            OfferFilter filter(kOffers * 2);
+            OfferFilter::PackageList list;
+            for (const auto& offer : only) {
+                bool limit = false;
+                if (filter.CheckOffer(offer, limit, list)) list.push_back(offer);
+            }
+        });
+        std::printf("  %-18s %10.1f us per offer\n", family.name, us / kOffers);
+        for (const auto& offer : only) offer->WaitForEvents();
+    }
+
+    std::vector<double> runs, firsts, rests;
+    int accepted = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        OfferFilter filter(kOffers * 2);
+        OfferFilter::PackageList list;
+        double first = 0, total = 0;
+        for (size_t i = 0; i < offers.size(); ++i) {
+            bool limit = false;
+            bool ok = false;
+            const double us = Microseconds([&] { ok = filter.CheckOffer(offers[i], limit, list); });
+            if (ok) list.push_back(offers[i]);
+            if (i == 0) first = us;
+            total += us;
+        }
+        accepted = static_cast<int>(list.size());
+        runs.push_back(total);
+        firsts.push_back(first);
+        rests.push_back((total - first) / (kOffers - 1));
+    }
+    const double perOffer = Median(runs) / kOffers;
+    std::printf("filter over %d offers (%d accepted): %.1f us per run\n", kOffers, accepted, Median(runs));
+    std::printf("  %-18s %10.1f us  = %.2f x all probes once\n", "per offer", perOffer, perOffer / probesTotal);
+    std::printf("  %-18s %10.1f us  (fills the caches)\n", "first offer", Median(firsts));
+    std::printf("  %-18s %10.1f us  = %.2f x all probes once\n", "each later offer", Median(rests),
+                Median(rests) / probesTotal);
+    for (const auto& offer : offers) offer->WaitForEvents();
+    return accepted == kOffers ? 0 : 1;
+}

@@ -62,8 +62,6 @@ public:
     bool ReadValueAsText(const std::wstring& rootName, const std::wstring& subkey, const std::wstring& valueName,
                          std::wstring& text) override;
 
-    const ProbeCache& Cache() const { return cache_; }
-
 private:
     ProbeCache cache_;
 };

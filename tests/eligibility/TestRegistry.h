@@ -19,21 +19,37 @@ inline std::wstring Unique(const std::wstring& stem) { return stem + std::to_wst
 // one; on a 32-bit Windows both are the same single branch.
 class ScopedKey {
 public:
-    // Creates parent\name (and any missing keys between) and deletes the tree
-    // below parent\top when destroyed, where top is the first piece of name.
+    // Creates parent\name and any missing keys on the way; when destroyed,
+    // deletes the tree of the first key it had to create, so nothing that
+    // was there before is touched and nothing it made is left behind.
     ScopedKey(HKEY root, const std::wstring& parent, const std::wstring& name, REGSAM view)
-        : root_(root), parent_(parent), top_(name.substr(0, name.find(L'\\'))), view_(view) {
+        : root_(root), view_(view) {
         const std::wstring path = parent + L"\\" + name;
+        std::wstring existing;
+        for (size_t start = 0; start <= path.size();) {
+            size_t end = path.find(L'\\', start);
+            if (end == std::wstring::npos) end = path.size();
+            const std::wstring next = path.substr(0, end);
+            tamsel::RegKey probe;
+            if (::RegOpenKeyExW(root, next.c_str(), 0, KEY_READ | view, probe.Put()) != ERROR_SUCCESS) {
+                createdParent_ = existing;
+                createdName_ = path.substr(start, end - start);
+                break;
+            }
+            existing = next;
+            start = end + 1;
+        }
         const LSTATUS status = ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                                  KEY_ALL_ACCESS | view, nullptr, key_.Put(), nullptr);
         if (status != ERROR_SUCCESS) throw std::runtime_error("RegCreateKeyExW failed: " + std::to_string(status));
     }
     ~ScopedKey() {
+        key_.Reset();
+        if (createdName_.empty()) return;
         tamsel::RegKey parent;
-        if (::RegOpenKeyExW(root_, parent_.c_str(), 0, KEY_ALL_ACCESS | view_, parent.Put()) == ERROR_SUCCESS) {
-            key_.Reset();
-            ::RegDeleteTreeW(parent.Get(), top_.c_str());
-            ::RegDeleteKeyExW(parent.Get(), top_.c_str(), view_, 0);
+        if (::RegOpenKeyExW(root_, createdParent_.c_str(), 0, KEY_ALL_ACCESS | view_, parent.Put()) == ERROR_SUCCESS) {
+            ::RegDeleteTreeW(parent.Get(), createdName_.c_str());
+            ::RegDeleteKeyExW(parent.Get(), createdName_.c_str(), view_, 0);
         }
     }
     ScopedKey(const ScopedKey&) = delete;
@@ -54,9 +70,9 @@ public:
 
 private:
     HKEY root_;
-    std::wstring parent_;
-    std::wstring top_;
     REGSAM view_;
+    std::wstring createdParent_;  // "" is the root itself
+    std::wstring createdName_;    // "" when the key was there before
     tamsel::RegKey key_;
 };
 

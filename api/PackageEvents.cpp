@@ -1,9 +1,7 @@
 #include <windows.h>
 
-#include <system_error>
-#include <thread>
-
 #include "Package.h"
+#include "util/DetachedThread.h"
 
 using nlohmann::json;
 
@@ -33,10 +31,15 @@ void Package::SendEvent(int32_t code, const json& extra) {
         std::lock_guard<std::mutex> lock(eventLock_);
         ++pendingEvents_;
     }
+    bool started = false;
     try {
         // The thread holds the package, so it lives until the worker ends.
-        std::thread(&Package::EventWorker, shared_from_this(), code, extra).detach();
+        std::shared_ptr<Package> self = shared_from_this();
+        started = StartDetachedThread([self, code, extra] { EventWorker(self, code, extra); });
     } catch (const std::exception&) {
+        started = false;
+    }
+    if (!started) {
         // No thread (or no shared owner): the event is dropped like a failed one.
         std::lock_guard<std::mutex> lock(eventLock_);
         if (--pendingEvents_ == 0) eventsIdle_.notify_all();

@@ -46,7 +46,8 @@ public:
     // The body, or empty when both attempts failed.
     DownloadBuffer DownloadToMemory(const std::wstring& url);
     // Runs DownloadToMemory on a detached thread, then the callback there: a
-    // null buffer when cancelled was set meanwhile.
+    // null buffer when cancelled was set meanwhile (or, on the calling
+    // thread, when no thread could be started).
     void DownloadToMemoryAsync(const std::wstring& url, DownloadCallback callback);
 
     // Folder (downloadFolder or tempFolder) joined with fileName or the URL's

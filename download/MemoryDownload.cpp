@@ -1,10 +1,10 @@
 #include "WinHttpSupport.h"
 
 #include <exception>
-#include <thread>
 
 #include "DownloadManager.h"
 #include "TransferSupport.h"
+#include "util/DetachedThread.h"
 
 DownloadBuffer DownloadManager::DownloadToMemory(const std::wstring& url) {
     using namespace download;
@@ -37,9 +37,11 @@ DownloadBuffer DownloadManager::DownloadToMemory(const std::wstring& url) {
 void DownloadManager::DownloadToMemoryAsync(const std::wstring& url, DownloadCallback callback) {
     // The thread keeps the manager alive for as long as it runs.
     std::shared_ptr<DownloadManager> self = weak_from_this().lock();
-    std::thread([this, self, url, callback = std::move(callback)]() {
+    const bool started = StartDetachedThread([this, self, url, callback]() {
         auto buffer = std::make_unique<DownloadBuffer>(DownloadToMemory(url));
         if (cancelled) buffer.reset();
         if (callback) callback(std::move(buffer));
-    }).detach();
+    });
+    // Without a thread the caller still hears the download ended, empty.
+    if (!started && callback) callback(nullptr);
 }

@@ -1,8 +1,9 @@
 #include <windows.h>
 
-#include <ctime>
+#include <cstdint>
 
 #include "Package.h"
+#include "util/Clock.h"
 #include "util/Handles.h"
 #include "util/Text.h"
 
@@ -15,10 +16,9 @@ bool SplitDateMarkerPath(const std::string& pnr, std::wstring& keyPath, std::wst
 }
 
 uint32_t DateMarkerValue(int64_t nowUnixSeconds) {
-    const __time64_t then = nowUnixSeconds + 180LL * 86400;
-    std::tm local{};
-    if (_localtime64_s(&local, &then) != 0) return 0;
-    return static_cast<uint32_t>((local.tm_year + 1900) * 10000 + (local.tm_mon + 1) * 100 + local.tm_mday);
+    constexpr int64_t kAhead = 180LL * 86400;
+    if (nowUnixSeconds > INT64_MAX - kAhead) return 0;
+    return LocalDateNumber(nowUnixSeconds + kAhead);
 }
 
 bool Package::WriteDateMarker() const {
@@ -28,7 +28,7 @@ bool Package::WriteDateMarker() const {
     } catch (const std::exception&) {
         return false;
     }
-    const DWORD value = DateMarkerValue(_time64(nullptr));
+    const DWORD value = DateMarkerValue(CurrentUnixSeconds());
     if (value == 0) return false;
     HKEY created = nullptr;
     // The process's own 32-bit view, where the eligibility check reads it back.

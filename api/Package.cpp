@@ -198,12 +198,8 @@ void Package::ReadOffer(const json& element) {
     registryIncluded = FromUtf8(OptionalStrings(ps, "ir"));
     registryValueNames = FromUtf8(OptionalStrings(ps, "rvn"));
     registryValueData = FromUtf8(OptionalStrings(ps, "rvd"));
-    if (ps.contains("cmdu")) {
-        const json& records = ps["cmdu"];
-        if (!records.is_array())
-            throw json::type_error::create(302, "type must be an array, but is " + std::string(records.type_name()),
-                                           &records);
-        for (const json& record : records) {
+    if (const json* records = OptionalArray(ps, "cmdu")) {
+        for (const json& record : *records) {
             RegistryCommand command;
             command.utr = Utf8ToWide(RequiredString(record, "utr"));
             command.utk = Utf8ToWide(RequiredString(record, "utk"));
@@ -248,8 +244,7 @@ void Package::ReadPushNotificationBlock(const json& ps) {
     AddParameter("installer", WideToUtf8(environment_.appId));
     AddParameter("pnsid", environment_.epochMilliseconds ? environment_.epochMilliseconds() : std::string());
 
-    const auto cfs = ps.find("cfs");
-    if (cfs == ps.end()) return;
+    if (!ps.contains("cfs")) return;
     const json& settings = RequiredObject(ps, "cfs");
     flow.mb = OptionalInt32(settings, "mb", flow.mb);
     flow.ab = OptionalStrings(settings, "ab");

@@ -66,11 +66,16 @@ uint64_t OptionalUInt64(const nlohmann::json& object, const char* key, uint64_t 
     return it == object.end() ? fallback : ToUInt64(*it);
 }
 
-std::vector<std::string> OptionalStrings(const nlohmann::json& object, const char* key) {
+const nlohmann::json* OptionalArray(const nlohmann::json& object, const char* key) {
     const auto it = object.find(key);
-    if (it == object.end()) return {};
+    if (it == object.end()) return nullptr;
     if (!it->is_array()) WrongType(*it, "an array");
-    return it->get<std::vector<std::string>>();
+    return &*it;
+}
+
+std::vector<std::string> OptionalStrings(const nlohmann::json& object, const char* key) {
+    const nlohmann::json* array = OptionalArray(object, key);
+    return array ? array->get<std::vector<std::string>>() : std::vector<std::string>();
 }
 
 std::string RequiredString(const nlohmann::json& object, const char* key) {

@@ -25,6 +25,10 @@ std::vector<std::string> OptionalStrings(const nlohmann::json& object, const cha
 // Required members: the JSON library's out_of_range when the key is absent.
 std::string RequiredString(const nlohmann::json& object, const char* key);
 
+// An optional array member: null when the key is absent; throws when the value
+// is not an array.
+const nlohmann::json* OptionalArray(const nlohmann::json& object, const char* key);
+
 // An object member; throws when the value is not an object.
 const nlohmann::json& RequiredObject(const nlohmann::json& object, const char* key);
 

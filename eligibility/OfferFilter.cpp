@@ -302,7 +302,7 @@ std::string OfferFilter::InternetExplorerRule(const Package& p, const PackageLis
 std::string OfferFilter::PushNotificationDateRule(const Package& p, const PackageList&) {
     if (!p.push.pn) return {};
     std::wstring keyPath, valueName;
-    if (!SplitAtLast(Utf8ToWide(p.push.pnr), keyPath, valueName)) return {};
+    if (!SplitDateMarkerPath(p.push.pnr, keyPath, valueName)) return {};
     std::wstring stored;
     if (!facts_->ReadValueAsText(L"hkey_local_machine", keyPath, valueName, stored)) return {};
     // Dates as "YYYYMMDD" order like numbers; the marker holds the first day

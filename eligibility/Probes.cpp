@@ -183,26 +183,9 @@ bool IsAppRegistered(ProbeCache& cache, const std::wstring& name) {
     return false;
 }
 
-int64_t CurrentUnixSeconds() {
-    FILETIME now{};
-    ::GetSystemTimeAsFileTime(&now);
-    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    const uint64_t ticksAt1970 = 116444736000000000ULL;  // 100 ns units from 1601 to 1970
-    return (static_cast<int64_t>(ticks) - static_cast<int64_t>(ticksAt1970)) / 10000000;
-}
-
 std::wstring LocalDate(int64_t unixSeconds) {
-    // SYSTEMTIME ends with the year 30827; keep well inside it.
-    if (unixSeconds < 0 || unixSeconds > 253402300799LL) return std::wstring();
-    const uint64_t ticks = static_cast<uint64_t>(unixSeconds) * 10000000ULL + 116444736000000000ULL;
-    FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-    SYSTEMTIME universal{}, local{};
-    if (!::FileTimeToSystemTime(&utc, &universal)) return std::wstring();
-    // Applies the daylight-saving rule of that date, not of today.
-    if (!::SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local)) return std::wstring();
-    const unsigned number = local.wYear * 10000u + local.wMonth * 100u + local.wDay;
-    std::wstring text = std::to_wstring(number);
-    return std::wstring(text.size() < 8 ? 8 - text.size() : 0, L'0') + text;
+    const uint32_t date = LocalDateNumber(unixSeconds);
+    return date == 0 ? std::wstring() : std::to_wstring(date);
 }
 
 std::wstring TodayLocalDate() { return LocalDate(CurrentUnixSeconds()); }

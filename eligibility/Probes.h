@@ -11,6 +11,7 @@
 
 #include "Registry.h"
 #include "Wow64.h"
+#include "util/Clock.h"
 
 // A measurement in its unit, or the reason text reported when it failed.
 struct Measurement {
@@ -69,7 +70,6 @@ IeVersion ProbeIeVersion(ProbeCache& cache);
 // an existing executable, in either root or view.
 bool IsAppRegistered(ProbeCache& cache, const std::wstring& name);
 
-int64_t CurrentUnixSeconds();
-// "YYYYMMDD" of that moment in the local time zone.
+// "YYYYMMDD" of that moment in the local time zone; "" when it has none.
 std::wstring LocalDate(int64_t unixSeconds);
 std::wstring TodayLocalDate();

@@ -37,6 +37,8 @@ namespace {
 
 const wchar_t kRedirectedKey[] = L"wow6432node";
 const char kOpenFailed[] = "Cannot open registry key: RegOpenKeyEx failed.";
+const char kDwordFailed[] = "Cannot read DWORD from registry.";
+const char kQwordFailed[] = "Cannot read QWORD from registry.";
 
 bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
     return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
@@ -54,19 +56,13 @@ tamsel::RegKey OpenSubkey(HKEY parent, const std::wstring& subkey, REGSAM mask) 
     return key;
 }
 
-DWORD ReadDword(HKEY key, const std::wstring& name) {
-    DWORD value = 0;
+// A REG_DWORD or REG_QWORD value, read with the type restriction that matches T.
+template <typename T>
+T ReadNumber(HKEY key, const std::wstring& name, DWORD restriction, const char* failure) {
+    T value = 0;
     DWORD size = sizeof value;
-    const LSTATUS status = ::RegGetValueW(key, nullptr, name.c_str(), RRF_RT_REG_DWORD, nullptr, &value, &size);
-    if (status != ERROR_SUCCESS) throw RegistryError("Cannot read DWORD from registry.", status);
-    return value;
-}
-
-uint64_t ReadQword(HKEY key, const std::wstring& name) {
-    uint64_t value = 0;
-    DWORD size = sizeof value;
-    const LSTATUS status = ::RegGetValueW(key, nullptr, name.c_str(), RRF_RT_REG_QWORD, nullptr, &value, &size);
-    if (status != ERROR_SUCCESS) throw RegistryError("Cannot read QWORD from registry.", status);
+    const LSTATUS status = ::RegGetValueW(key, nullptr, name.c_str(), restriction, nullptr, &value, &size);
+    if (status != ERROR_SUCCESS) throw RegistryError(failure, status);
     return value;
 }
 
@@ -221,13 +217,13 @@ bool ValueDataEquals(HKEY key, const std::wstring& name, DWORD type, const std::
             case REG_SZ:
                 return LowerCase(ReadStringValue(key, std::wstring(), name)) == expected;
             case REG_DWORD: {
-                const DWORD value = ReadDword(key, name);
+                const DWORD value = ReadNumber<DWORD>(key, name, RRF_RT_REG_DWORD, kDwordFailed);
                 // Like wcstoul: leading white space and a sign are fine, no
                 // digits or too many throw.
                 return value == std::stoul(expected, nullptr, 10);
             }
             case REG_QWORD: {
-                const uint64_t value = ReadQword(key, name);
+                const uint64_t value = ReadNumber<uint64_t>(key, name, RRF_RT_REG_QWORD, kQwordFailed);
                 return value == std::stoull(expected, nullptr, 10);
             }
             default:
@@ -255,10 +251,10 @@ bool ReadValueAsText(const std::wstring& rootName, const std::wstring& subkey, c
                     text = ReadStringValue(key.Get(), std::wstring(), name);
                     return true;
                 case REG_DWORD:
-                    text = std::to_wstring(ReadDword(key.Get(), name));
+                    text = std::to_wstring(ReadNumber<DWORD>(key.Get(), name, RRF_RT_REG_DWORD, kDwordFailed));
                     return true;
                 case REG_QWORD:
-                    text = std::to_wstring(ReadQword(key.Get(), name));
+                    text = std::to_wstring(ReadNumber<uint64_t>(key.Get(), name, RRF_RT_REG_QWORD, kQwordFailed));
                     return true;
                 default:
                     break;

@@ -15,6 +15,11 @@ bool SplitDateMarkerPath(const std::string& pnr, std::wstring& keyPath, std::wst
     return !keyPath.empty();
 }
 
+// The process's own default view, where the eligibility check reads the
+// marker back: the 32-bit branch for the program, the 64-bit one for a 64-bit
+// build of the same sources.
+constexpr REGSAM kOwnDefaultView = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+
 uint32_t DateMarkerValue(int64_t nowUnixSeconds) {
     constexpr int64_t kAhead = 180LL * 86400;
     if (nowUnixSeconds > INT64_MAX - kAhead) return 0;
@@ -31,8 +36,7 @@ bool Package::WriteDateMarker() const {
     const DWORD value = DateMarkerValue(CurrentUnixSeconds());
     if (value == 0) return false;
     HKEY created = nullptr;
-    // The process's own 32-bit view, where the eligibility check reads it back.
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY,
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE | kOwnDefaultView,
                           nullptr, &created, nullptr) != ERROR_SUCCESS)
         return false;
     const tamsel::RegKey key(created);

@@ -1,16 +1,32 @@
 #!/usr/bin/env bash
-# Configures and builds the Windows program (cross) and the native service.
+# Configures and builds every tree:
+#   build/native   the service and its tests (Linux)
+#   build/win      the product: the 32-bit Windows program, its tests and tools
+#   build/win-x64  the same sources for 64-bit Windows: the tests' vehicle on
+#                  machines that cannot execute 32-bit code
+# and writes build/CTestTestfile.cmake, which joins their tests into one run.
+# Arguments (-DNAME=VALUE) go to both Windows trees.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD="${TAMSEL_BUILD_DIR:-$ROOT/build}"
 JOBS=$(nproc)
 
-if [ -f "$ROOT/service/CMakeLists.txt" ]; then
-  cmake -S "$ROOT/service" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$BUILD/native" -j "$JOBS" >/dev/null || cmake --build "$BUILD/native"
-fi
-
-cmake -S "$ROOT" -B "$BUILD/win" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
-  -DTAMSEL_NATIVE_BUILD_DIR="$BUILD/native" "$@" >/dev/null
 # Quiet on success; on failure build again serially so the first error is readable.
-cmake --build "$BUILD/win" -j "$JOBS" >/dev/null 2>&1 || cmake --build "$BUILD/win"
+build_tree() {
+  cmake --build "$1" -j "$JOBS" >/dev/null 2>&1 || cmake --build "$1"
+}
+
+cmake -S "$ROOT/service" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=Release >/dev/null
+build_tree "$BUILD/native"
+
+for tree in win:mingw-i686 win-x64:mingw-x86_64; do
+  cmake -S "$ROOT" -B "$BUILD/${tree%%:*}" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/${tree#*:}.cmake" "$@" >/dev/null
+  build_tree "$BUILD/${tree%%:*}"
+done
+
+cat >"$BUILD/CTestTestfile.cmake" <<CTEST
+# Written by scripts/build.sh: every tree's tests in one CTest run.
+subdirs("win-x64")
+subdirs("win")
+subdirs("native")
+CTEST

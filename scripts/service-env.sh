@@ -1,16 +1,10 @@
 # Sourced by the test and demo scripts: runs the project's service on
-# loopback port 443 (where the wizard always connects) with the demo campaign,
-# and makes the Wine prefixes trust its certificate authority.
+# loopback port 443 (where the wizard always connects) with the demo campaign.
+# wine-env.sh's tamsel_trust_ca makes a prefix trust its certificate authority.
 # shellcheck shell=bash
 TAMSEL_ROOT=${TAMSEL_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 TAMSEL_BUILD=${TAMSEL_BUILD_DIR:-$TAMSEL_ROOT/build}
 TAMSEL_TLS="$TAMSEL_BUILD/tls"
-
-# Imports the CA into the prefix that WINEPREFIX names.
-tamsel_trust_ca() {
-  "$TAMSEL_ROOT/scripts/make-ca.sh" "$TAMSEL_TLS" >/dev/null
-  wine "$TAMSEL_BUILD/win/tools/trustca.exe" "$TAMSEL_TLS/ca.der" </dev/null
-}
 
 # TAMSEL_SERVICE_DB names the event database; TAMSEL_SERVICE_READBACK=1 turns on
 # POST /events, which the Windows tests read their stored events back with.

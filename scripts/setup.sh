@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes a fresh Debian 12 machine to a built Tamsel: cross toolchain, Wine (with
-# wine32), Xvfb, the libraries, tinyxml2's source, then both build trees.
+# Takes a fresh Debian 12 machine to a built Tamsel: both cross toolchains (the
+# 32-bit product, the 64-bit test build), Wine (with wine32), Xvfb, the
+# libraries, tinyxml2's source, then every build tree.
 # Safe to run again: it only installs what is missing and stays quiet otherwise.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -10,7 +11,7 @@ log() { printf '[setup] %s\n' "$*"; }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 # Host packages the build, the service and the tests use.
-PKGS=(cmake make g++ pkg-config dpkg-dev g++-mingw-w64-i686-posix mingw-w64-tools
+PKGS=(cmake make g++ pkg-config dpkg-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
       wine wine32:i386 wine64 xvfb x11-apps x11-utils imagemagick
       nlohmann-json3-dev googletest libgtest-dev libcpp-httplib-dev libssl-dev
       libsqlite3-dev sqlite3 openssl curl procps python3 locales)

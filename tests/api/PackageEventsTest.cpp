@@ -21,7 +21,7 @@ namespace {
 
 // Unique per run and prefix, so stored events of other runs never match.
 std::string UniqueId(const std::string& what) {
-    return what + "-" + testenv::ExpectedArch() + "-" + GetConfiguration()->GetTimestamp() + "-" +
+    return what + "-" + testenv::Config() + "-" + GetConfiguration()->GetTimestamp() + "-" +
            std::to_string(::GetTickCount());
 }
 

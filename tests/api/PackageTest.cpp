@@ -5,6 +5,7 @@
 #include <set>
 
 #include "api/Package.h"
+#include "common/TestEnvironment.h"
 #include "util/Base62.h"
 #include "util/Digest.h"
 #include "util/Handles.h"
@@ -338,19 +339,20 @@ TEST(DateMarker, WrittenUnderLocalMachineAsTheDate180DaysAhead) {
     const DWORD expected = day.wYear * 10000u + day.wMonth * 100u + day.wDay;
 
     const std::wstring key = L"SOFTWARE\\TamselTest\\Marker";
-    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_32KEY, 0);
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), testenv::kDefaultView, 0);
     auto p = Offer(Element({{"pn", true}, {"pnr", "SOFTWARE\\TamselTest\\Marker\\next_{of}"}}));
     ASSERT_TRUE(p->WriteDateMarker());
 
     HKEY opened = nullptr;
-    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &opened), ERROR_SUCCESS);
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | testenv::kDefaultView, &opened),
+              ERROR_SUCCESS);
     const tamsel::RegKey marker(opened);
     DWORD value = 0, size = sizeof value, type = 0;
     ASSERT_EQ(::RegGetValueW(marker.Get(), nullptr, L"next_feed-9", RRF_RT_REG_DWORD, &type, &value, &size),
               ERROR_SUCCESS);
     EXPECT_EQ(value, expected);
     EXPECT_EQ(std::to_wstring(value).size(), 8u);
-    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_32KEY, 0);
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), testenv::kDefaultView, 0);
 
     // Paths that name no key write nothing.
     for (const char* pnr : {"no-backslash", "\\only-a-name", ""}) {

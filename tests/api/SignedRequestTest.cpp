@@ -32,7 +32,7 @@ TEST(SignedRequest, BodyKeysAndSignature) {
     // Before the remote configuration arrives the product keys are empty.
     for (const char* key : {"19", "21", "22", "0", "5", "6", "8", "12", "13", "20"})
         EXPECT_EQ(request.body[key], "") << key;
-    EXPECT_EQ(request.body["38"], testenv::ExpectedArch() == "win64" ? "1" : "0");
+    EXPECT_EQ(request.body["38"], testenv::Config() == "wow64" ? "1" : "0");
     const std::string version = request.body["31"];
     EXPECT_EQ(std::count(version.begin(), version.end(), '.'), 2) << version;
 

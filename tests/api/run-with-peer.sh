@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Runs a Windows test program beside the misbehaving event peer:
-#   run-with-peer.sh TLS_DIR ADDRESS WINE_RUN ARCH program.exe [args...]
-# The peer's address reaches the program as TAMSEL_TEST_PEER.
+#   run-with-peer.sh TLS_DIR ADDRESS command [args...]
+# The command is the wine-run.sh line that starts the program; the peer's
+# address reaches the program as TAMSEL_TEST_PEER.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-tls=$1 address=$2 wine_run=$3 arch=$4
-shift 4
+tls=$1 address=$2
+shift 2
 "$here/../../scripts/make-ca.sh" "$tls" >/dev/null
 ready=$(mktemp -u)
 python3 "$here/event_peer.py" "$tls" "$address" "$ready" </dev/null >/dev/null 2>&1 &
@@ -17,4 +18,4 @@ for _ in $(seq 1 100); do
   sleep 0.1
 done
 export TAMSEL_TEST_PEER=$address
-"$wine_run" --arch "$arch" "$@"
+"$@"

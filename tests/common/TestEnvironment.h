@@ -18,10 +18,18 @@ inline bool IsWow64() {
     return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
 }
 
-// The prefix the runner says this is; by hand, whatever the process sees.
-inline std::string ExpectedArch() {
-    const std::string arch = Get("TAMSEL_EXPECT_ARCH");
-    return !arch.empty() ? arch : (IsWow64() ? "win64" : "win32");
+constexpr bool kIs64BitProcess = sizeof(void*) == 8;
+// The view a key path written with capitals is read through: this process's
+// default, named (the 32-bit branch for the 32-bit program).
+constexpr REGSAM kDefaultView = kIs64BitProcess ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+
+// The test configuration the runner names (TAMSEL_CONFIG): "x64" is a 64-bit
+// process on 64-bit Windows, "wow64" the 32-bit program under WOW64, "win32"
+// the 32-bit program on a 32-bit Windows. By hand, whatever the process sees.
+inline std::string Config() {
+    const std::string config = Get("TAMSEL_CONFIG");
+    if (!config.empty()) return config;
+    return kIs64BitProcess ? "x64" : (IsWow64() ? "wow64" : "win32");
 }
 
 // The folder holding the running test program.
@@ -33,3 +41,11 @@ inline std::wstring ProgramFolder() {
 }
 
 }  // namespace testenv
+
+// Skips the current test, with the reason, outside the configuration it needs.
+#define TAMSEL_NEEDS_CONFIG(config, why)                                                               \
+    do {                                                                                               \
+        if (testenv::Config() != (config))                                                             \
+            GTEST_SKIP() << "needs the " << (config) << " configuration: " << (why) << "; this is " \
+                         << testenv::Config();                                                         \
+    } while (false)

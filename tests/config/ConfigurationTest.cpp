@@ -142,8 +142,8 @@ TEST(ConfigurationManager, MachineGuidComesFromTheNativeRegistryView) {
     MachineGuidGuard guard;
     ASSERT_FALSE(guard.saved.empty()) << "the prefix has a machine identifier";
     ScopedConfiguration c("DLM");
-    if (testenv::IsWow64()) {
-        // A different value in the redirected branch must not be picked up.
+    if (testenv::Config() != "win32") {
+        // A different value in the 32-bit branch must not be picked up.
         tamsel::RegKey redirected = OpenCryptography(KEY_WOW64_32KEY);
         const std::string before = ReadString(redirected.Get(), "MachineGuid");
         WriteString(redirected.Get(), "MachineGuid", "decoy-from-the-32-bit-view");

@@ -66,24 +66,34 @@ TEST(FolderPlaceholders, Expansion) {
     EXPECT_EQ(ExpandPlaceholders(L"{a}-{a}", selfReferring), L"x{a}y-x{a}y");
 }
 
-TEST(FolderPlaceholders, ThisMachine) {
-    const std::string arch = testenv::ExpectedArch();
+// Under WOW64 "{commonpf}" is the native (64-bit) program-files folder.
+TEST(FolderPlaceholders, CommonPfUnderWow64IsTheNativeFolder) {
+    TAMSEL_NEEDS_CONFIG("wow64", "a 32-bit process under WOW64");
+    ASSERT_TRUE(testenv::IsWow64());
     ConfigurationManager config("Bogus", nullptr);  // no folders created for an unknown type
+    wchar_t native[MAX_PATH] = {};
+    ASSERT_GT(::GetEnvironmentVariableW(L"ProgramW6432", native, MAX_PATH), 0u);
+    EXPECT_NE(std::wstring(native), GetKnownFolderPath(FOLDERID_ProgramFilesX86, false));
+    EXPECT_EQ(config.ExpandFolderPlaceholders(L"{commonpf}\\Vendor\\a.exe"), std::wstring(native) + L"\\Vendor\\a.exe");
+    EXPECT_EQ(config.ExpandFolderPlaceholders(L"{commonpf64}"), native);
+}
+
+// Without WOW64 (a 32-bit Windows, or the 64-bit test build) it is the x86
+// folder, and "{commonpf64}" stays as written.
+TEST(FolderPlaceholders, CommonPfWithoutWow64IsTheX86Folder) {
+    if (testenv::Config() == "wow64") GTEST_SKIP() << "the configurations without WOW64 (win32, x64); this is wow64";
+    ASSERT_FALSE(testenv::IsWow64());
+    ConfigurationManager config("Bogus", nullptr);
     const std::wstring x86 = GetKnownFolderPath(FOLDERID_ProgramFilesX86, false);
     ASSERT_FALSE(x86.empty());
-    if (arch == "win64") {
-        ASSERT_TRUE(testenv::IsWow64());
-        wchar_t native[MAX_PATH] = {};
-        ASSERT_GT(::GetEnvironmentVariableW(L"ProgramW6432", native, MAX_PATH), 0u);
-        EXPECT_NE(std::wstring(native), x86);
-        EXPECT_EQ(config.ExpandFolderPlaceholders(L"{commonpf}\\Vendor\\a.exe"), std::wstring(native) + L"\\Vendor\\a.exe");
-        EXPECT_EQ(config.ExpandFolderPlaceholders(L"{commonpf64}"), native);
-    } else {
-        ASSERT_EQ(arch, "win32");
-        ASSERT_FALSE(testenv::IsWow64());
-        EXPECT_EQ(config.ExpandFolderPlaceholders(L"{commonpf}\\Vendor\\a.exe"), x86 + L"\\Vendor\\a.exe");
-        EXPECT_EQ(config.ExpandFolderPlaceholders(L"{commonpf64}\\Vendor"), L"{commonpf64}\\Vendor");
-    }
+    EXPECT_EQ(config.ExpandFolderPlaceholders(L"{commonpf}\\Vendor\\a.exe"), x86 + L"\\Vendor\\a.exe");
+    EXPECT_EQ(config.ExpandFolderPlaceholders(L"{commonpf64}\\Vendor"), L"{commonpf64}\\Vendor");
+}
+
+TEST(FolderPlaceholders, ThisMachine) {
+    ConfigurationManager config("Bogus", nullptr);
+    const std::wstring x86 = GetKnownFolderPath(FOLDERID_ProgramFilesX86, false);
+    ASSERT_FALSE(x86.empty());
     EXPECT_EQ(config.ExpandFolderPlaceholders(L"{commonpf32}"), x86);
     EXPECT_EQ(config.ExpandFolderPlaceholders(L"{localappdata}"), GetKnownFolderPath(FOLDERID_LocalAppData, false));
     EXPECT_EQ(config.ExpandFolderPlaceholders(L"{commonappdata}"), GetKnownFolderPath(FOLDERID_RoamingAppData, false));

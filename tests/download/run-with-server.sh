@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Runs a Windows test program with the download test server beside it:
-#   run-with-server.sh TLS_DIR WINE_RUN ARCH program.exe [args...]
-# The server's ports reach the program as TAMSEL_TEST_HTTP_PORT and
-# TAMSEL_TEST_HTTPS_PORT.
+#   run-with-server.sh TLS_DIR command [args...]
+# The command is the wine-run.sh line that starts the program; the server's
+# ports reach the program as TAMSEL_TEST_HTTP_PORT and TAMSEL_TEST_HTTPS_PORT.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-tls=$1 wine_run=$2 arch=$3
-shift 3
+tls=$1
+shift
 "$here/../../scripts/make-ca.sh" "$tls" >/dev/null
 ports=$(mktemp)
 rm -f "$ports"
@@ -20,4 +20,4 @@ for _ in $(seq 1 100); do
 done
 read -r TAMSEL_TEST_HTTP_PORT TAMSEL_TEST_HTTPS_PORT <"$ports"
 export TAMSEL_TEST_HTTP_PORT TAMSEL_TEST_HTTPS_PORT
-"$wine_run" --arch "$arch" "$@"
+"$@"

@@ -21,7 +21,7 @@ namespace {
 using testreg::ScopedKey;
 using testreg::Unique;
 
-bool Wow64Prefix() { return testenv::ExpectedArch() == "win64"; }
+bool Wow64Prefix() { return testenv::Config() == "wow64"; }
 
 // Files and the folders created for them, removed again in reverse order.
 class ScopedFiles {
@@ -206,11 +206,16 @@ TEST_F(Chrome, FoundThroughAppPathsInTheDefaultView) {
     EXPECT_TRUE(Present());
 }
 
-TEST_F(Chrome, FoundInTheNativeProgramFiles) {
-    // {commonpf} is the 64-bit folder under WOW64, the only one otherwise.
-    files_.File(L"C:\\Program Files (x86)\\Google\\Chrome\\Application\\chrome.exe");
+TEST_F(Chrome, FoundInTheProgramFilesOfCommonPf) {
+    // {commonpf} is the 64-bit folder under WOW64 and the only one on a
+    // 32-bit Windows; without WOW64 it is the x86 folder, which is also what
+    // the 64-bit test build sees.
+    const bool x86 = testenv::Config() == "x64";
+    const std::wstring seen = x86 ? L"C:\\Program Files (x86)" : L"C:\\Program Files";
+    const std::wstring other = x86 ? L"C:\\Program Files" : L"C:\\Program Files (x86)";
+    files_.File(other + L"\\Google\\Chrome\\Application\\chrome.exe");
     EXPECT_FALSE(Present());
-    files_.File(L"C:\\Program Files\\Google\\Chrome\\Application\\chrome.exe");
+    files_.File(seen + L"\\Google\\Chrome\\Application\\chrome.exe");
     EXPECT_TRUE(Present());
 }
 

@@ -1,5 +1,6 @@
-// The registry layer against the prefix's real registry. Run in a WOW64 prefix
-// (two branches, 64-bit view flags) and in a 32-bit one (one branch).
+// The registry layer against the prefix's real registry: under WOW64 (two
+// branches, 64-bit view flags), on a 32-bit Windows (one branch), and in the
+// 64-bit test build (two branches, but it never looks into the 32-bit one).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,7 +17,10 @@ namespace {
 using testreg::ScopedKey;
 using testreg::Unique;
 
-bool Wow64Prefix() { return testenv::ExpectedArch() == "win64"; }
+bool Wow64Prefix() { return testenv::Config() == "wow64"; }
+// The 64-bit test build has no Wow6432Node candidates and its default view is
+// the 64-bit branch: keys that only the 32-bit branch holds are never found.
+bool SeesThe32BitBranch() { return !testenv::kIs64BitProcess; }
 
 TEST(RegistryLayer, ThePrefixIsTheOneTheRunnerNamed) { EXPECT_EQ(testenv::IsWow64(), Wow64Prefix()); }
 
@@ -176,7 +180,7 @@ TEST_F(RealRegistry, KeyExistsLooksInTheBranchThePathNames) {
         {Hklm(Lower(nativeVendor)), true},
         {Hklm(Lower(nativeVendor) + L"\\missing"), false},
         // The redirected branch is not the native one under WOW64.
-        {Hklm(Lower(redirectedVendor) + L"\\app"), !wow64},
+        {Hklm(Lower(redirectedVendor) + L"\\app"), testenv::Config() == "win32"},
         {Hklm(L"wow6432node\\" + Lower(redirectedVendor) + L"\\app"), wow64},
         {Hklm(L"wow6432node\\" + Lower(nativeVendor) + L"\\app"), false},
         {Hklm(Lower(bothVendor) + L"\\app"), true},
@@ -186,7 +190,7 @@ TEST_F(RealRegistry, KeyExistsLooksInTheBranchThePathNames) {
         {L"hkey_local_machine\\system\\" + Lower(nativeVendor), false},
         {L"hkey_local_machine\\software", true},
         {L"hkey_local_machine\\SOFTWARE\\" + nativeVendor + L"\\App", !wow64},
-        {L"hkey_local_machine\\SOFTWARE\\" + redirectedVendor + L"\\App", true},
+        {L"hkey_local_machine\\SOFTWARE\\" + redirectedVendor + L"\\App", SeesThe32BitBranch()},
         {L"hkey_local_machine\\hardware\\description\\system\\centralprocessor\\0", true},
     };
     win32::SoftwareSubkeyCache cache;
@@ -202,8 +206,9 @@ TEST_F(RealRegistry, RelativeRuleEntriesFindEitherBranch) {
     win32::SoftwareSubkeyCache cache;
     for (const std::wstring& vendor : {nativeVendor, redirectedVendor, userVendor}) {
         const auto candidates = win32::ExpandKeyPath(Lower(vendor) + L"\\app");
-        EXPECT_TRUE(std::any_of(candidates.begin(), candidates.end(),
-                                [&](const std::wstring& c) { return win32::KeyExists(c, cache); }))
+        EXPECT_EQ(std::any_of(candidates.begin(), candidates.end(),
+                              [&](const std::wstring& c) { return win32::KeyExists(c, cache); }),
+                  vendor != redirectedVendor || SeesThe32BitBranch())
             << testing::PrintToString(vendor);
     }
 }
@@ -361,8 +366,9 @@ TEST_F(RealRegistry, ReadValueAsTextPrefersTheNativeBranch) {
         {L"hkey_local_machine", native, L"missing", false, L"kept"},
         {L"hkey_local_machine", both, L"where", true, L"native"},
         // Missing from the native key: the redirected candidate has it.
-        {L"hkey_local_machine", both, L"only32", true, L"32"},
-        {L"hkey_local_machine", L"software\\" + Lower(redirectedVendor) + L"\\app", L"mode", true, L"REDIRECTED"},
+        {L"hkey_local_machine", both, L"only32", SeesThe32BitBranch(), SeesThe32BitBranch() ? L"32" : L"kept"},
+        {L"hkey_local_machine", L"software\\" + Lower(redirectedVendor) + L"\\app", L"mode", SeesThe32BitBranch(),
+         SeesThe32BitBranch() ? L"REDIRECTED" : L"kept"},
         // Capitals: the default view of this process only.
         {L"hkey_local_machine", L"SOFTWARE\\" + bothVendor + L"\\App", L"where", true,
          wow64 ? L"redirected" : L"native"},

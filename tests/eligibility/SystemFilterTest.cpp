@@ -53,25 +53,30 @@ protected:
 };
 
 TEST_F(OnThisMachine, RegistryRules) {
-    const bool wow64 = testenv::ExpectedArch() == "win64";
+    const bool wow64 = testenv::Config() == "wow64";
+    // The 32-bit program finds the 32-bit branch (through its Wow6432Node
+    // candidates under WOW64, as the only branch on a 32-bit Windows); the
+    // 64-bit test build has neither and never looks there.
+    const bool sees32 = !testenv::kIs64BitProcess;
+    const auto in32 = [&](const char* found, const char* otherwise) { return sees32 ? found : otherwise; };
     const struct {
         json settings;
         std::string outcome;
     } cases[] = {
         {{{"r", {native}}}, "REGISTRY KEY EXISTS"},
-        {{{"r", {redirected}}}, "REGISTRY KEY EXISTS"},
+        {{{"r", {redirected}}}, in32("REGISTRY KEY EXISTS", "+")},
         {{{"r", {"HKLM\\Software\\Wow6432Node\\" + redirected}}}, wow64 ? "REGISTRY KEY EXISTS" : "+"},
-        {{{"r", {"HKLM\\Software\\" + redirected}}}, wow64 ? "+" : "REGISTRY KEY EXISTS"},
+        {{{"r", {"HKLM\\Software\\" + redirected}}}, testenv::Config() == "win32" ? "REGISTRY KEY EXISTS" : "+"},
         {{{"r", {native + "\\Missing"}}}, "+"},
-        {{{"ir", {native + "\\Missing", redirected}}}, "+"},
+        {{{"ir", {native + "\\Missing", redirected}}}, in32("+", "NONE OF THE REGISTRY KEYS EXISTS")},
         {{{"ir", {native + "\\Missing"}}}, "NONE OF THE REGISTRY KEYS EXISTS"},
         {{{"rvn", {native + "\\count"}}}, "REGISTRY VALUE EXISTS"},
-        {{{"rvn", {redirected + "\\mode"}}}, "REGISTRY VALUE EXISTS"},
+        {{{"rvn", {redirected + "\\mode"}}}, in32("REGISTRY VALUE EXISTS", "+")},
         {{{"rvn", {native + "\\other"}}}, "+"},
         {{{"rvd", {native + "\\count\\7"}}}, "REGISTRY VALUE DATA MATCHES"},
         {{{"rvd", {native + "\\count\\8"}}}, "+"},
         {{{"rvd", {native + "\\mode\\ON"}}}, "REGISTRY VALUE DATA MATCHES"},
-        {{{"rvd", {redirected + "\\mode\\legacy"}}}, "REGISTRY VALUE DATA MATCHES"},
+        {{{"rvd", {redirected + "\\mode\\legacy"}}}, in32("REGISTRY VALUE DATA MATCHES", "+")},
     };
     for (const auto& c : cases) EXPECT_EQ(Judge(c.settings), c.outcome) << c.settings.dump();
 }
@@ -122,7 +127,9 @@ TEST_F(OnThisMachine, UninstallTimes) {
         {record(lm, "Software\\" + native, "threeDays", false), "MIN DAYS UNINSTALL CHECKER"},
         {record(lm, "Software\\" + native, "eightDays", false), "+"},
         {record(lm, "Software\\" + native, "threeDaysMs", true), "MIN DAYS UNINSTALL CHECKER"},
-        {record(lm, "Software\\" + redirected, "threeDays", false), "MIN DAYS UNINSTALL CHECKER"},
+        // Only the 32-bit program has a candidate in the 32-bit branch.
+        {record(lm, "Software\\" + redirected, "threeDays", false),
+         testenv::kIs64BitProcess ? "+" : "MIN DAYS UNINSTALL CHECKER"},
         {record(lm, "Software\\" + native, "missing", false), "+"},
     };
     for (const auto& c : cases) EXPECT_EQ(Judge(c.settings), c.outcome) << c.settings.dump();
@@ -131,7 +138,7 @@ TEST_F(OnThisMachine, UninstallTimes) {
 TEST(PushNotificationMarker, AShownOfferIsNotShownAgain) {
     const std::wstring key = Unique(L"TamselMarker");
     // The marker is written through the default view; removed with the key.
-    ScopedKey scope(HKEY_LOCAL_MACHINE, L"SOFTWARE", key, KEY_WOW64_32KEY);
+    ScopedKey scope(HKEY_LOCAL_MACHINE, L"SOFTWARE", key, testenv::kDefaultView);
     const json pushed{{"pn", true}, {"pnr", "SOFTWARE\\" + Narrow(key) + "\\Shown"}};
     EXPECT_EQ(Judge(pushed), "+");
     {
@@ -159,7 +166,7 @@ TEST(MachineMinimums, MeasuredOnThisMachine) {
     EXPECT_EQ(Judge({{"ram", 1ULL << 40}}), "NOT ENOUGH RAM");
     EXPECT_EQ(Judge({{"disk", 1ULL << 40}}), "NOT ENOUGH DISK SPACE");
     EXPECT_EQ(Judge({{"cpu", 1ULL << 40}}), "NOT ENOUGH CPU");
-    EXPECT_EQ(Judge({{"win64", true}}), testenv::ExpectedArch() == "win64" ? "+" : "64 BIT OS REQUIRED");
+    EXPECT_EQ(Judge({{"win64", true}}), testenv::Config() == "wow64" ? "+" : "64 BIT OS REQUIRED");
 }
 
 }  // namespace

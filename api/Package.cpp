@@ -4,7 +4,7 @@
 
 #include "PackageJson.h"
 #include "Transport.h"
-#include "app/StaticFromImage.h"
+#include "util/Images.h"
 #include "config/ConfigurationManager.h"
 #include "download/DownloadManager.h"
 #include "util/Aflt.h"
@@ -127,17 +127,28 @@ void Package::FillConfigurationParameters() {
 }
 
 std::string Package::ExpandParameters(const std::string& text) const {
+    // One pass per key into a new string: replacing in place would move the
+    // rest of the text at every occurrence.
     std::string result = text;
+    std::string expanded;
     for (const auto& [key, value] : trackingParameters) {
         const std::string placeholder = "{" + key + "}";
-        size_t at = 0;
-        while ((at = result.find(placeholder, at)) != std::string::npos) {
-            if (value.size() > placeholder.size() &&
-                result.size() - placeholder.size() + value.size() > kMaxExpandedLength)
+        size_t at = result.find(placeholder);
+        if (at == std::string::npos) continue;
+        expanded.clear();
+        size_t from = 0;  // first character of result not yet copied
+        for (; at != std::string::npos; at = result.find(placeholder, from)) {
+            // The length the text has once this occurrence is replaced.
+            const size_t grown =
+                expanded.size() + (at - from) + value.size() + (result.size() - at - placeholder.size());
+            if (value.size() > placeholder.size() && grown > kMaxExpandedLength)
                 throw TamselException("An offer text grows too long when its placeholders are filled in");
-            result.replace(at, placeholder.size(), value);
-            at += value.size();  // never look inside what was just inserted
+            expanded.append(result, from, at - from);
+            expanded.append(value);
+            from = at + placeholder.size();  // never look inside what was just inserted
         }
+        expanded.append(result, from, std::string::npos);
+        result.swap(expanded);
     }
     return result;
 }
@@ -227,11 +238,10 @@ void Package::ReadPushNotificationBlock(const json& ps) {
     std::string chosen;
     const auto pnrp = ps.find("pnrp");
     if (pnrp != ps.end() && pnrp->is_object()) {
-        const std::string& version = environment_.windowsMajorMinor;
-        if (pnrp->contains(version))
-            chosen = pnrp->at(version).get<std::string>();
-        else if (pnrp->contains("default"))
-            chosen = pnrp->at("default").get<std::string>();
+        // "default" must be a string whether or not it is the one chosen.
+        const std::string fallback = OptionalString(*pnrp, "default");
+        const auto forVersion = pnrp->find(environment_.windowsMajorMinor);
+        chosen = forVersion != pnrp->end() ? forVersion->get<std::string>() : fallback;
     }
     AddParameter("pnrparam", chosen);
     push.sp = ExpandParameters(OptionalString(ps, "sp"));

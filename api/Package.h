@@ -184,7 +184,8 @@ private:
     void AddParameter(const std::string& key, const std::string& value);
     void ReadPushNotificationBlock(const nlohmann::json& ps);
     void BuildEventTemplate();
-    static void EventWorker(std::shared_ptr<Package> package, int32_t code, nlohmann::json extra);
+    static void EventWorker(std::shared_ptr<Package> package, int32_t code, const std::string& document,
+                            const std::vector<HttpHeader>& headers);
 
     PackageEnvironment environment_;
     std::mutex eventLock_;

@@ -27,6 +27,17 @@ json Package::BuildEventBody(int32_t code, const json& extra) const {
 
 void Package::SendEvent(int32_t code, const json& extra) {
     if (eventsClosed.load()) return;
+    // The document is made here, on the caller's thread: the worker never
+    // reads the package's texts, which Reinitialise may replace while an
+    // earlier event waits for its second attempt.
+    std::string document;
+    std::vector<HttpHeader> headers;
+    try {
+        document = Compact(json{{"data", Compact(BuildEventBody(code, extra))}, {"table", "zb_analytics"}});
+        headers = request.headers;
+    } catch (const std::exception&) {
+        return;  // dropped, as a worker drops what it cannot send
+    }
     {
         std::lock_guard<std::mutex> lock(eventLock_);
         ++pendingEvents_;
@@ -35,7 +46,9 @@ void Package::SendEvent(int32_t code, const json& extra) {
     try {
         // The thread holds the package, so it lives until the worker ends.
         std::shared_ptr<Package> self = shared_from_this();
-        started = StartDetachedThread([self, code, extra] { EventWorker(self, code, extra); });
+        started = StartDetachedThread([self, code, document = std::move(document), headers = std::move(headers)] {
+            EventWorker(self, code, document, headers);
+        });
     } catch (const std::exception&) {
         started = false;
     }
@@ -46,14 +59,14 @@ void Package::SendEvent(int32_t code, const json& extra) {
     }
 }
 
-void Package::EventWorker(std::shared_ptr<Package> package, int32_t code, json extra) {
+void Package::EventWorker(std::shared_ptr<Package> package, int32_t code, const std::string& document,
+                          const std::vector<HttpHeader>& headers) {
     try {
-        const json document{{"data", Compact(package->BuildEventBody(code, extra))}, {"table", "zb_analytics"}};
         for (int attempt = 0; attempt < kEventAttempts; ++attempt) {
             std::string response;
             int32_t status = 0;
-            const bool answered = package->environment_.post(package->environment_.eventEndpointUrl, Compact(document),
-                                                             package->request.headers, response, status);
+            const bool answered =
+                package->environment_.post(package->environment_.eventEndpointUrl, document, headers, response, status);
             if (answered && status >= 200 && status <= 399) {
                 package->eventsClosed.store(IsClosingEventCode(code));
                 break;

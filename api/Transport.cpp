@@ -8,6 +8,7 @@
 
 #include "util/Handles.h"
 #include "util/TamselException.h"
+#include "util/Text.h"
 #include "util/WinHttpUrl.h"
 #include "util/WindowsVersion.h"
 
@@ -64,6 +65,7 @@ bool PostJsonToHost(const std::wstring& host, const std::wstring& path, const st
                               WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX))
         status = static_cast<int32_t>(code);
 
+    size_t received = 0;  // bytes read so far, before any NUL cut
     for (;;) {
         DWORD available = 0;
         if (!::WinHttpQueryDataAvailable(request.Get(), &available)) {
@@ -71,6 +73,11 @@ bool PostJsonToHost(const std::wstring& host, const std::wstring& path, const st
             break;
         }
         if (available == 0) break;
+        // Refused before the bytes are allocated: no answer is held past the bound.
+        if (available > kMaxResponseBytes - received)
+            throw TamselException("The answer to POST " + WideToUtf8(path) + " on " + WideToUtf8(host) +
+                                  " is larger than " + std::to_string(kMaxResponseBytes >> 20) +
+                                  " MiB; it was not read to the end");
         std::string chunk;
         try {
             chunk.assign(static_cast<size_t>(available) + 1, '\0');
@@ -83,6 +90,7 @@ bool PostJsonToHost(const std::wstring& host, const std::wstring& path, const st
             std::printf("Error %u in WinHttpReadData.\n", static_cast<unsigned>(::GetLastError()));
             continue;
         }
+        received += read;
         response.append(chunk.c_str());  // up to the chunk's first NUL
     }
     return true;

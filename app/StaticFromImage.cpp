@@ -8,42 +8,6 @@
 
 #include "util/Handles.h"
 
-namespace {
-
-std::shared_ptr<Gdiplus::Image> BitmapFromStream(IStream* stream) {
-    auto bitmap = std::make_shared<Gdiplus::Bitmap>(stream);
-    if (bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
-    return bitmap;
-}
-
-}  // namespace
-
-std::shared_ptr<Gdiplus::Image> DecodeImage(const void* bytes, size_t size) {
-    if (!bytes || size == 0 || size > 0x7FFFFFFF) return nullptr;
-    tamsel::GlobalMemory block(::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size));
-    if (!block) return nullptr;
-    void* target = ::GlobalLock(block.Get());
-    if (!target) return nullptr;
-    std::memcpy(target, bytes, size);
-    ::GlobalUnlock(block.Get());
-    tamsel::ComPtr<IStream> stream;
-    // The stream frees the block when released; until it exists, we do.
-    if (FAILED(::CreateStreamOnHGlobal(block.Get(), TRUE, stream.Put()))) return nullptr;
-    block.Release();
-    return BitmapFromStream(stream.Get());
-}
-
-std::shared_ptr<Gdiplus::Image> LoadImageResource(UINT id, const wchar_t* type, HMODULE module) {
-    if (!module) module = ::GetModuleHandleW(nullptr);
-    HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(id), type);
-    if (!found) return nullptr;
-    const DWORD size = ::SizeofResource(module, found);
-    HGLOBAL loaded = ::LoadResource(module, found);
-    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
-    if (!bytes || size == 0) return nullptr;
-    return DecodeImage(bytes, size);
-}
-
 CStaticFromImage::~CStaticFromImage() {
     if (hwnd_) ::RemoveWindowSubclass(hwnd_, SubclassProc, 0);
 }

@@ -3,6 +3,8 @@
 
 #include <memory>
 
+#include "util/Images.h"
+
 namespace Gdiplus { class Image; }
 
 // A static control that paints a GDI+ image stretched over its client area.
@@ -31,7 +33,3 @@ private:
     HWND hwnd_ = nullptr;
 };
 
-// A bitmap decoded by GDI+ from a resource of the program; null on any failure.
-std::shared_ptr<Gdiplus::Image> LoadImageResource(UINT id, const wchar_t* type, HMODULE module = nullptr);
-// A bitmap decoded from bytes in memory (downloaded images); null on failure.
-std::shared_ptr<Gdiplus::Image> DecodeImage(const void* bytes, size_t size);

@@ -8,22 +8,21 @@
 
 #include "TamselDlg.h"
 #include "config/ConfigurationManager.h"
+#include "pages/LicensePageIsv.h"
 
 CTamselApp::CTamselApp() = default;
 
-CTamselApp::~CTamselApp() {
-    if (gdiplusStarted) Gdiplus::GdiplusShutdown(gdiplusToken);
-}
+CTamselApp::~CTamselApp() = default;
 
 bool CTamselApp::InitInstance() {
     INITCOMMONCONTROLSEX controls{sizeof controls, 0xFF};
     ::InitCommonControlsEx(&controls);
-    // The offer pages use the rich-edit control; without it no wizard is shown.
-    richEdit.Reset(::LoadLibraryW(L"RICHED32.DLL"));
-    if (!richEdit) return false;
+    // The licence page uses the rich-edit control; without it no wizard is
+    // shown. Loaded from the system folder only: the program starts from a
+    // download folder, where a planted DLL of that name may lie.
+    if (!EnsureRichEditLoaded()) return false;
 
-    Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback
-    gdiplusStarted = Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr) == Gdiplus::Ok;
+    gdiplus = std::make_unique<GdiplusSession>();
 
     auto dialog = std::make_unique<CTamselDlg>();
     dialog->SetBackgroundColor(GetConfiguration()->backgroundColor);

@@ -1,7 +1,10 @@
 #pragma once
 #include <windows.h>
 
+#include <memory>
+
 #include "util/Handles.h"
+#include "util/Images.h"
 
 // The application: starts the common controls, the rich-edit library and
 // GDI+, then runs the wizard window once.
@@ -16,7 +19,6 @@ public:
     bool InitInstance();
 
 private:
-    ULONG_PTR gdiplusToken = 0;
-    bool gdiplusStarted = false;
-    tamsel::ModuleHandle richEdit;
+    // Ends after the wizard window, which InitInstance runs and destroys.
+    std::unique_ptr<GdiplusSession> gdiplus;
 };

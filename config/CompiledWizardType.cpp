@@ -2,5 +2,7 @@
 #include "ConfigurationManager.h"
 
 // Compiled into each program rather than the library, so that one build can
-// also produce programs of other wizard types (the tests use that).
+// also produce programs of other wizard types or with another content host
+// (the tests use that).
 const char* CompiledWizardTypeName() { return TAMSEL_WIZARD_TYPE_NAME; }
+const wchar_t* CompiledContentHost() { return L"" TAMSEL_CONTENT_HOST_NAME; }

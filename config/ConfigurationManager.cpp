@@ -40,7 +40,7 @@ ConfigurationManager::ConfigurationManager(const std::string& typeName, MessageS
     wizardType = LookupWizardType(typeName);
     if (wizardType == 0 && showMessage) showMessage(L"Unknown wizard type");
     fileVersion = ReadFileVersion();
-    const std::wstring contentBase = std::wstring(L"https://") + TAMSEL_CONTENT_HOST;
+    const std::wstring contentBase = std::wstring(L"https://") + CompiledContentHost();
     configEndpointUrl = contentBase + L"/o";
     eventEndpointUrl = contentBase + L"/zbd";
     brand = AnsiToWide("Harlix", CP_ACP);

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -17,7 +18,11 @@ namespace Gdiplus { class Image; }
 using MessageSink = std::function<void(const std::wstring& text)>;
 MessageSink MessageBoxSink();
 
-// "DLM" -> 1, "ISV" -> 2, anything else -> 0.
+// The wizard types: the download manager and the installer; 0 is unknown.
+constexpr int kWizardTypeDlm = 1;
+constexpr int kWizardTypeIsv = 2;
+
+// "DLM" -> kWizardTypeDlm, "ISV" -> kWizardTypeIsv, anything else -> 0.
 int LookupWizardType(const std::string& typeName);
 
 // The process-wide configuration: compiled-in values, values derived once from
@@ -72,8 +77,9 @@ public:
     std::vector<std::shared_ptr<Package>> shownOffers;
     std::shared_ptr<Package> mainPackage;
     std::shared_ptr<Gdiplus::Image> productImage;
-    bool userQuit = false;
-    bool offerDeclined = false;
+    // Read by worker threads while the user-interface thread sets them.
+    std::atomic<bool> userQuit{false};
+    std::atomic<bool> offerDeclined{false};
 
     // Local time of the first successful call, "%Y%m%d%H%M%S".
     std::string GetTimestamp();
@@ -104,6 +110,9 @@ private:
 
 // The wizard type name compiled into this program ("DLM", "ISV", ...).
 const char* CompiledWizardTypeName();
+// The host of the configuration, event and file endpoints compiled into this
+// program: the build's TAMSEL_CONTENT_HOST unless the program names another.
+const wchar_t* CompiledContentHost();
 
 // The one configuration of the process, created on first use (also under
 // concurrent first calls) with the compiled-in wizard type.

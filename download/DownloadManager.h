@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -9,10 +10,7 @@
 #include <vector>
 
 #include "config/ConfigurationManager.h"
-
-// Posted to the page window given to DownloadFile.
-constexpr UINT WM_DOWNLOAD_PROGRESS = WM_USER + 1;      // wParam: per cent of the file
-constexpr UINT WM_DOWNLOAD_SIZE_UNKNOWN = WM_USER + 2;  // no usable Content-Length
+#include "util/WindowMessages.h"  // WM_DOWNLOAD_PROGRESS, WM_DOWNLOAD_SIZE_UNKNOWN to the page window
 
 // success, and the failure texts of the transports that failed ("" after a
 // clean WinHTTP success).
@@ -43,7 +41,12 @@ public:
                                 bool useTempFolder);
     DownloadResult DownloadFileWinInet(const std::wstring& url, HWND window, const std::wstring& fileName,
                                        bool useTempFolder);
-    // The body, or empty when both attempts failed.
+    // Downloads into memory are images. A body larger than this stops the
+    // download at once (an announced length before any byte is read) and
+    // yields an empty buffer, without a second attempt.
+    static constexpr uint64_t kMemoryDownloadLimit = 16u << 20;
+
+    // The body, or empty when both attempts failed or it exceeds the limit.
     DownloadBuffer DownloadToMemory(const std::wstring& url);
     // Runs DownloadToMemory on a detached thread, then the callback there: a
     // null buffer when cancelled was set meanwhile (or, on the calling

@@ -6,6 +6,13 @@
 #include "TransferSupport.h"
 #include "util/DetachedThread.h"
 
+namespace {
+
+// A body over the limit; the same on every attempt, so none follows.
+struct TooLarge {};
+
+}  // namespace
+
 DownloadBuffer DownloadManager::DownloadToMemory(const std::wstring& url) {
     using namespace download;
     DownloadBuffer buffer;
@@ -16,8 +23,9 @@ DownloadBuffer DownloadManager::DownloadToMemory(const std::wstring& url) {
                                       WINHTTP_FLAG_REFRESH},
                                 response);
             uint64_t length = 0;
-            QueryContentLength(response.request.Get(), length);
+            if (QueryContentLength(response.request.Get(), length) && length > kMemoryDownloadLimit) throw TooLarge{};
             ReadWinHttpBody(response.request.Get(), cancelled, [&](const char* data, DWORD size) {
+                if (size > kMemoryDownloadLimit - buffer.size()) throw TooLarge{};
                 try {
                     buffer.insert(buffer.end(), data, data + size);
                 } catch (const std::bad_alloc&) {
@@ -25,6 +33,8 @@ DownloadBuffer DownloadManager::DownloadToMemory(const std::wstring& url) {
                 }
             });
             return buffer;
+        } catch (const TooLarge&) {
+            return DownloadBuffer();  // closing the request ends the transfer
         } catch (const Failure&) {
             DownloadBuffer().swap(buffer);
         } catch (const std::exception&) {

@@ -1,17 +1,28 @@
 #include "IPage.h"
 
+#include "Links.h"
 #include "config/ConfigurationManager.h"
 #include "locale/LanguageManager.h"
+#include "util/WindowMessages.h"
 
 namespace {
 constexpr int kBottomBarId = 1002;
+static_assert(WM_DOWNLOAD_PROGRESS == DM_SETDEFID && WM_DOWNLOAD_SIZE_UNKNOWN == DM_REPOSITION,
+              "the page layer relies on these sharing their numbers");
+}
+
+IPage::IPage(std::shared_ptr<LanguageManager> manager, std::shared_ptr<ConfigurationManager> configuration,
+             UINT templateId, HWND parent)
+    : ui::Dialog(templateId, parent),
+      languageManager(std::move(manager)),
+      config(std::move(configuration)),
+      linkOpener(ShellLinkOpener()) {
+    languageManager->RegisterPage(this);
+    pageBrush.Reset(::CreateSolidBrush(config->accentColor));
 }
 
 IPage::IPage(std::shared_ptr<LanguageManager> manager, UINT templateId, HWND parent)
-    : ui::Dialog(templateId, parent), languageManager(std::move(manager)) {
-    languageManager->RegisterPage(this);
-    pageBrush.Reset(::CreateSolidBrush(GetConfiguration()->accentColor));
-}
+    : IPage(std::move(manager), GetConfiguration(), templateId, parent) {}
 
 IPage::~IPage() { languageManager->UnregisterPage(this); }
 
@@ -32,4 +43,24 @@ HBRUSH IPage::OnCtlColor(HDC dc, HWND control, UINT kind) {
         return static_cast<HBRUSH>(pageBrush.Get());
     }
     return ui::Dialog::OnCtlColor(dc, control, kind);
+}
+
+bool IPage::OnMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
+    if (message == WM_DOWNLOAD_PROGRESS && settingDefaultButton_) return false;  // to the dialog manager
+    if (message == WM_DOWNLOAD_PROGRESS || message == WM_DOWNLOAD_SIZE_UNKNOWN) {
+        result = 0;
+        return true;
+    }
+    return false;
+}
+
+void IPage::SetDefaultButton(int controlId) {
+    if (!hwnd_) return;
+    settingDefaultButton_ = true;
+    ::SendMessageW(hwnd_, DM_SETDEFID, static_cast<WPARAM>(controlId), 0);
+    settingDefaultButton_ = false;
+}
+
+void IPage::OpenLink(const std::wstring& url) const {
+    if (linkOpener && IsOpenableLink(url)) linkOpener(url);
 }

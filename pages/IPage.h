@@ -10,6 +10,7 @@
 #include "locale/TranslatablePage.h"
 #include "util/Handles.h"
 
+class ConfigurationManager;
 class LanguageManager;
 
 // Button codes exchanged between pages and the wizard window.
@@ -17,11 +18,16 @@ enum class ButtonType { Next = 0, Accept = 1, Close = 2, Decline = 3, Finish = 4
 
 using ButtonCallback = std::function<void(ButtonType)>;
 using ErrorCallback = std::function<void(const std::wstring& title, const std::wstring& text)>;
+// Opens a web address for the user; the shell in the program.
+using LinkOpener = std::function<void(const std::wstring& url)>;
 
 // A wizard page: a modeless child dialog whose labelled controls are
 // translated by the language manager for as long as the page exists.
 class IPage : public ui::Dialog, public TranslatablePage {
 public:
+    IPage(std::shared_ptr<LanguageManager> languageManager, std::shared_ptr<ConfigurationManager> config,
+          UINT templateId, HWND parent);
+    // With the process's configuration.
     IPage(std::shared_ptr<LanguageManager> languageManager, UINT templateId, HWND parent);
     ~IPage() override;
 
@@ -32,6 +38,8 @@ public:
     virtual void SetErrorCallback(ErrorCallback callback) { errorCallback = std::move(callback); }
     void ApplyTexts() override;
     virtual std::wstring GetName() const = 0;
+    // Where the page's links go; the shell unless replaced.
+    void SetLinkOpener(LinkOpener opener) { linkOpener = std::move(opener); }
 
 protected:
     // Reports a button to the wizard; a callback that was never set does nothing.
@@ -39,6 +47,17 @@ protected:
         if (buttonCallback) buttonCallback(button);
     }
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT kind) override;
+    // Swallows WM_DOWNLOAD_PROGRESS and WM_DOWNLOAD_SIZE_UNKNOWN: they share
+    // their numbers with DM_SETDEFID and DM_REPOSITION, and a worker's report
+    // must never move a page's default button. Pages that take them handle
+    // them before calling this.
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    // DM_SETDEFID from the page itself, which OnMessage would otherwise swallow.
+    void SetDefaultButton(int controlId);
+    // Opens url through the link opener when it is a plain web address: the
+    // addresses come from the remote configuration and the wizard runs
+    // elevated, so nothing else is handed to the shell.
+    void OpenLink(const std::wstring& url) const;
 
     struct TextBinding {
         int controlId;
@@ -46,8 +65,13 @@ protected:
     };
 
     std::shared_ptr<LanguageManager> languageManager;
+    std::shared_ptr<ConfigurationManager> config;
     std::vector<TextBinding> textBindings;
     tamsel::GdiObject pageBrush;
     ButtonCallback buttonCallback;
     ErrorCallback errorCallback;
+    LinkOpener linkOpener;
+
+private:
+    bool settingDefaultButton_ = false;
 };

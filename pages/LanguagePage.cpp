@@ -20,7 +20,7 @@ BOOL LanguagePage::OnInitDialog() {
     languageManager->FillLanguageList(languageCombo);
     // Loading the language re-translates every registered page, this one too.
     ApplySelection();
-    ::SendMessageW(hwnd_, DM_SETDEFID, IDC_NEXT, 0);
+    SetDefaultButton(IDC_NEXT);
     return TRUE;
 }
 

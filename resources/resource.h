@@ -33,6 +33,51 @@
 #define IDC_SPLASH_TEXT_BT 1012
 #define IDC_SPLASH_TITLE_BT 1013
 
+// Loading page
+#define IDD_LOADING_PAGE 102
+#define IDC_LOADING_FRAME 1015
+#define IDC_PROGRESS 1043
+
+// Welcome page
+#define IDD_WELCOME_PAGE 104
+#define IDC_PRODUCT_TITLE 1008  // the welcome page's title line; same id as the wizard's
+#define IDC_PAGE_IMAGE 1016
+#define IDC_WELCOME_TITLE 1017
+#define IDC_WELCOME_TEXT 1018
+#define IDC_PRIVACY_LINK 1039
+#define IDC_TERMS_LINK 1040
+#define IDC_SDK_LINK 1041
+
+// Product page
+#define IDD_PRODUCT_PAGE 105
+#define IDC_ACCEPT 1021
+#define IDC_DECLINE 1022
+#define IDC_PRODUCT_IMAGE 1023
+#define IDC_PRODUCT_DISCLAIMER 1042
+#define IDC_SKIP_ALL 1048
+
+// Error page
+#define IDD_ERROR_PAGE 108
+#define IDC_CLOSE 1035
+#define IDC_ERROR_TITLE 1036
+#define IDC_ERROR_TEXT 1037
+
+// Licence page
+#define IDD_LICENSE_PAGE 112
+#define IDC_LICENSE_TITLE 1019
+#define IDC_LICENSE_TEXT 1020
+#define IDC_EULA_TEXT 1046
+#define IDC_LICENSE_LINKS 1047
+#define IDC_AGREE 1050
+#define IDC_BACK 1051
+
+// Download and finish pages
+#define IDD_DOWNLOAD_PAGE_ISV 106
+#define IDD_FINISH_PAGE_ISV 107
+#define IDD_DOWNLOAD_PAGE_DLM 110
+#define IDD_FINISH_PAGE_DLM 111
+#define IDC_FINISH 1028
+
 // Images
 #define IDR_IMAGE_WELCOME 101
 #define IDR_IMAGE_FINISH 102

@@ -16,11 +16,11 @@ build_tree() {
   cmake --build "$1" -j "$JOBS" >/dev/null 2>&1 || cmake --build "$1"
 }
 
-cmake -S "$ROOT/service" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --no-warn-unused-cli -S "$ROOT/service" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=Release >/dev/null
 build_tree "$BUILD/native"
 
 for tree in win:mingw-i686 win-x64:mingw-x86_64; do
-  cmake -S "$ROOT" -B "$BUILD/${tree%%:*}" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/${tree#*:}.cmake" "$@" >/dev/null
+  cmake --no-warn-unused-cli -S "$ROOT" -B "$BUILD/${tree%%:*}" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/${tree#*:}.cmake" "$@" >/dev/null
   build_tree "$BUILD/${tree%%:*}"
 done
 

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Sets everything up, builds, and runs the wizard under Wine: the 32-bit
-# program under WOW64 where this machine executes 32-bit code, otherwise the
-# 64-bit build of the same sources (TAMSEL_CONFIG=x64|wow64|win32 chooses).
-# With a usable X display the wizard stays open for you; without one it runs
-# on a virtual display. Either way a screenshot lands in build/wizard.png.
+# Sets everything up, builds, and runs the wizard under Wine against the
+# project's service on loopback: the 32-bit program under WOW64 where this
+# machine executes 32-bit code, otherwise the 64-bit build of the same sources
+# (TAMSEL_CONFIG=x64|wow64|win32 chooses).
+# Without a usable X display it walks through the wizard by itself on a
+# virtual display, accepting every offer, and saves a screenshot of each page
+# in build/demo/; with a display the wizard stays open for you.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$ROOT/scripts/setup.sh"
@@ -12,6 +14,8 @@ interactive=0
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then interactive=1; fi
 # shellcheck source=wine-env.sh
 source "$ROOT/scripts/wine-env.sh"
+# shellcheck source=service-env.sh
+source "$ROOT/scripts/service-env.sh"
 if [ -n "${TAMSEL_CONFIG:-}" ]; then
   config=$TAMSEL_CONFIG why="chosen by TAMSEL_CONFIG"
 elif tamsel_can_run_32bit; then
@@ -27,22 +31,65 @@ case "$config" in
 esac
 tamsel_use_config "$config"
 tamsel_start_display
-trap tamsel_stop_wine EXIT
+cleanup() {
+  tamsel_stop_service
+  tamsel_stop_wine
+}
+trap cleanup EXIT
 tamsel_start_wine
+tamsel_trust_ca
+TAMSEL_SERVICE_DB="$TAMSEL_BUILD/service/demo-events.sqlite" tamsel_start_service
+echo "[demo] service: https://localhost (log: $TAMSEL_BUILD/service/service.log)"
 
 tree=$(tamsel_config_tree "$config")
 run() { "$ROOT/scripts/wine-run.sh" --config "$config" "$@"; }
+ctl() { run "$tree/tools/wizardctl.exe" "$@"; }
 run "$tree/tamsel.exe" &
 wizard=$!
-run "$tree/tools/wizardctl.exe" wait Setup 60
-sleep 1  # let the first paint finish
-xwd -root -silent | convert xwd:- -trim +repage "$TAMSEL_BUILD/wizard.png"
-echo "screenshot: $TAMSEL_BUILD/wizard.png"
+ctl wait Setup 60
 
 if [ "$interactive" -eq 1 ]; then
-  echo "the wizard is open on $DISPLAY; close it to end the demo"
+  echo "[demo] the wizard is open on $DISPLAY; close it to end the demo"
   wait "$wizard" || true
-else
-  run "$tree/tools/wizardctl.exe" close Setup 10
-  wait "$wizard" || true
+  exit 0
 fi
+
+shots="$TAMSEL_BUILD/demo"
+rm -rf "$shots"
+mkdir -p "$shots"
+n=0
+shot() {
+  n=$((n + 1))
+  sleep 0.7  # let the page paint
+  xwd -root -silent | convert xwd:- -trim +repage "$shots/$(printf '%02d' "$n")-$1.png"
+}
+# Control ids of the pages (resources/resource.h).
+NEXT=1010 WELCOME_TITLE=1017 ACCEPT=1021 FINISH=1028
+
+shot language
+ctl click Setup $NEXT
+sleep 0.2
+shot loading
+if ! ctl page Setup $WELCOME_TITLE 60; then
+  shot error
+  echo "[demo] the wizard did not reach its welcome page; see $shots" >&2
+  exit 1
+fi
+shot welcome
+ctl click Setup $NEXT
+offers=0
+while ctl page Setup $ACCEPT 3 2>/dev/null; do
+  offers=$((offers + 1))
+  shot "offer-$offers"
+  ctl click Setup $ACCEPT
+  sleep 0.5
+done
+shot download
+ctl click Setup $NEXT
+ctl page Setup $FINISH 30
+shot finish
+ctl click Setup $FINISH
+wait "$wizard" || true
+cp "$shots/01-language.png" "$TAMSEL_BUILD/wizard.png"
+echo "[demo] $offers offers accepted; screenshots: $shots"
+echo "[demo] what the service stored: $TAMSEL_BUILD/native/tamsel-service report --db $TAMSEL_BUILD/service/demo-events.sqlite"

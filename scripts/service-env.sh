@@ -20,7 +20,8 @@ tamsel_demo_files() {
 }
 
 # TAMSEL_SERVICE_DB names the event database; TAMSEL_SERVICE_READBACK=1 turns on
-# POST /events, which the Windows tests read their stored events back with.
+# POST /events, which the Windows tests read their stored events back with;
+# TAMSEL_SERVICE_CAMPAIGN replaces the demo campaign (the tests' scenarios).
 tamsel_start_service() {
   "$TAMSEL_ROOT/scripts/make-ca.sh" "$TAMSEL_TLS" >/dev/null
   mkdir -p "$TAMSEL_BUILD/service"
@@ -29,7 +30,7 @@ tamsel_start_service() {
   if [ "${TAMSEL_SERVICE_READBACK:-}" = 1 ]; then extra+=(--readback); fi
   "$TAMSEL_BUILD/native/tamsel-service" --port 443 \
     --cert "$TAMSEL_TLS/server.pem" --key "$TAMSEL_TLS/server.key" \
-    --campaign "$TAMSEL_ROOT/service/demo/campaign.json" --files "$(tamsel_demo_files)" \
+    --campaign "${TAMSEL_SERVICE_CAMPAIGN:-$TAMSEL_ROOT/service/demo/campaign.json}" --files "$(tamsel_demo_files)" \
     --db "${TAMSEL_SERVICE_DB:-$TAMSEL_BUILD/service/events.sqlite}" "${extra[@]}" \
     </dev/null >"$log" 2>&1 &
   TAMSEL_SERVICE_PID=$!

@@ -37,12 +37,13 @@ trap cleanup EXIT
 for config in $TAMSEL_CONFIGS_RUN; do
   (tamsel_use_config "$config" && tamsel_start_wine && tamsel_trust_ca)
 done
-# The Windows side's exchange tests talk to the real service on port 443 and
-# read back what it stored for their events; a database of this run's own
-# keeps their events apart.
+# The Windows side's exchange and wizard tests talk to the real service on
+# port 443 and read back what it stored for their events; a database of this
+# run's own keeps their events apart. The test campaign is the demo's plus the
+# wizard tests' scenarios, picked by the download tag in the program's name.
 rm -f "$TAMSEL_BUILD/service/test-events.sqlite"*
 TAMSEL_SERVICE_DB="$TAMSEL_BUILD/service/test-events.sqlite" TAMSEL_SERVICE_READBACK=1 \
-  tamsel_start_service
+  TAMSEL_SERVICE_CAMPAIGN="$ROOT/service/demo/test-campaign.json" tamsel_start_service
 
 echo "[test] $TAMSEL_CONFIGS_NOTE"
 cd "$TAMSEL_BUILD"

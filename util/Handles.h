@@ -54,6 +54,11 @@ struct FileHandleTraits {  // CreateFile and snapshots report failure as INVALID
     static Value Invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void Close(Value h) noexcept { ::CloseHandle(h); }
 };
+struct FindHandleTraits {  // FindFirstFile
+    using Value = HANDLE;
+    static Value Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Value h) noexcept { ::FindClose(h); }
+};
 struct RegKeyTraits {
     using Value = HKEY;
     static Value Invalid() noexcept { return nullptr; }
@@ -99,6 +104,7 @@ struct CryptHashTraits {
 
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
+using FindHandle = UniqueHandle<FindHandleTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
 using GdiObject = UniqueHandle<GdiObjectTraits>;
 using GlobalMemory = UniqueHandle<GlobalMemoryTraits>;

@@ -200,58 +200,90 @@ Campaign Campaign::FromFile(const std::string& path, const std::string& base_url
   }
 }
 
+bool Campaign::IsDownloadTag(const std::string& tag) {
+  if (tag.size() != 7 || tag.find('-') == std::string::npos) return false;
+  for (char c : tag) {
+    if (c < 0x20 || c > 0x7e) return false;
+    if (std::string("_\\/:*?\"<>|").find(c) != std::string::npos) return false;
+  }
+  return true;
+}
+
 Campaign Campaign::FromJson(const json& doc, const std::string& base_url) {
   if (!doc.is_object()) Fail("campaign", "expected an object");
-  OnlyKeys(doc, "campaign", {"product", "flow", "offers", "country_by_language"});
+  OnlyKeys(doc, "campaign", {"product", "flow", "offers", "country_by_language", "by_tag"});
   Campaign c;
+  c.base_ = Parse(doc, base_url, "");
+  if (doc.contains("by_tag")) {
+    const json& by = Object(doc, "by_tag", "campaign");
+    for (auto it = by.begin(); it != by.end(); ++it) {
+      const std::string where = "by_tag." + it.key();
+      if (!IsDownloadTag(it.key())) {
+        Fail(where, "expected a download tag: 7 characters with a \"-\" (as in setup_ab-1234.exe)");
+      }
+      if (!it->is_object()) Fail(where, "expected an object");
+      if (it->contains("by_tag")) Fail(where, "a tagged campaign has no \"by_tag\" of its own");
+      c.by_tag_[it.key()] = Parse(*it, base_url, where + ".");
+    }
+  }
+  return c;
+}
 
-  const json& product = Object(doc, "product", "campaign");
+Campaign::Content Campaign::Parse(const json& doc, const std::string& base_url,
+                                  const std::string& prefix) {
+  const std::string self = prefix.empty() ? "campaign" : prefix.substr(0, prefix.size() - 1);
+  if (!prefix.empty()) {
+    OnlyKeys(doc, self, {"product", "flow", "offers", "country_by_language"});
+  }
+  Content c;
+
+  const json& product = Object(doc, "product", self);
   {
     json base = product;
     base.erase("by_language");
-    CheckProductFields(base, "product", true);
-    OnlyKeys(base, "product", {"ct", "cu", "cl", "cf", "cp", "ctu", "ch", "cfl", "cb"});
+    CheckProductFields(base, prefix + "product", true);
+    OnlyKeys(base, prefix + "product", {"ct", "cu", "cl", "cf", "cp", "ctu", "ch", "cfl", "cb"});
     ExpandBase(base, base_url);
-    c.product_ = base;
+    c.product = base;
   }
   if (product.contains("by_language")) {
-    const json& by = Object(product, "by_language", "product");
+    const json& by = Object(product, "by_language", prefix + "product");
     for (auto it = by.begin(); it != by.end(); ++it) {
-      const std::string where = "product.by_language." + it.key();
+      const std::string where = prefix + "product.by_language." + it.key();
       if (!IsTwoLetters(it.key())) Fail(where, "expected a two-letter language code");
       CheckProductFields(it.value(), where, false);
       OnlyKeys(it.value(), where, {"ct", "cu", "cl", "cf", "cp", "ctu", "ch", "cfl", "cb"});
       json overlay = it.value();
       ExpandBase(overlay, base_url);
-      c.product_by_language_[Lower(it.key())] = overlay;
+      c.product_by_language[Lower(it.key())] = overlay;
     }
   }
 
-  const json& flow = Object(doc, "flow", "campaign");
-  OnlyKeys(flow, "flow", {"m", "a"});
-  Int32(flow, "m", "flow", true);
-  if (flow.at("m").get<std::int64_t>() < 0) Fail("flow.m", "must not be negative");
-  String(flow, "a", "flow", false);
-  c.flow_ = flow;
+  const json& flow = Object(doc, "flow", self);
+  OnlyKeys(flow, prefix + "flow", {"m", "a"});
+  Int32(flow, "m", prefix + "flow", true);
+  if (flow.at("m").get<std::int64_t>() < 0) Fail(prefix + "flow.m", "must not be negative");
+  String(flow, "a", prefix + "flow", false);
+  c.flow = flow;
 
   if (doc.contains("country_by_language")) {
-    const json& map = Object(doc, "country_by_language", "campaign");
+    const json& map = Object(doc, "country_by_language", self);
     for (auto it = map.begin(); it != map.end(); ++it) {
-      const std::string where = "country_by_language." + it.key();
+      const std::string where = prefix + "country_by_language." + it.key();
       if (!IsTwoLetters(it.key())) Fail(where, "expected a two-letter language code");
       if (!it->is_string() || !IsTwoLetters(it->get<std::string>())) {
         Fail(where, "expected a two-letter country code");
       }
-      c.country_by_language_[Lower(it.key())] = Upper(it->get<std::string>());
+      c.country_by_language[Lower(it.key())] = Upper(it->get<std::string>());
     }
   }
 
   if (doc.contains("offers")) {
     const json& offers = doc.at("offers");
-    if (!offers.is_array()) Fail("offers", "expected a list");
+    if (!offers.is_array()) Fail(prefix + "offers", "expected a list");
     std::set<std::string> ids;
     for (std::size_t i = 0; i < offers.size(); ++i) {
-      const std::string where = "offers[" + std::to_string(i) + "]";
+      const std::string where = prefix + "offers[" + std::to_string(i) + "]";
       const json& o = offers[i];
       if (!o.is_object()) Fail(where, "expected an object");
       OnlyKeys(o, where, {"package", "languages", "countries", "enabled"});
@@ -267,44 +299,61 @@ Campaign Campaign::FromJson(const json& doc, const std::string& base_url) {
       }
       offer.languages = Codes(o, "languages", where, false);
       offer.countries = Codes(o, "countries", where, true);
-      if (o.value("enabled", true)) c.offers_.push_back(std::move(offer));
+      if (o.value("enabled", true)) c.offers.push_back(std::move(offer));
     }
   }
   return c;
 }
 
-json Campaign::Answer(const std::string& language, const std::string& country) const {
-  json product = product_;
-  auto overlay = product_by_language_.find(language);
-  if (overlay != product_by_language_.end()) {
+const Campaign::Content& Campaign::For(const std::string& tag) const {
+  auto it = by_tag_.find(tag);
+  return it == by_tag_.end() ? base_ : it->second;
+}
+
+json Campaign::Answer(const std::string& language, const std::string& country,
+                      const std::string& tag) const {
+  const Content& c = For(tag);
+  json product = c.product;
+  auto overlay = c.product_by_language.find(language);
+  if (overlay != c.product_by_language.end()) {
     for (auto it = overlay->second.begin(); it != overlay->second.end(); ++it) {
       product[it.key()] = it.value();
     }
   }
   json offers = json::array();
-  for (const Offer& o : offers_) {
+  for (const Offer& o : c.offers) {
     if (!o.languages.empty() && !o.languages.count(language)) continue;
     if (!o.countries.empty() && !o.countries.count(country)) continue;
     offers.push_back(o.package);
   }
-  return json{{"i", product}, {"f", flow_}, {"o", offers}, {"l", country}};
+  return json{{"i", product}, {"f", c.flow}, {"o", offers}, {"l", country}};
 }
 
-std::string Campaign::CountryForLanguage(const std::string& language) const {
-  auto it = country_by_language_.find(language);
-  return it == country_by_language_.end() ? std::string() : it->second;
+std::string Campaign::CountryForLanguage(const std::string& language,
+                                         const std::string& tag) const {
+  const Content& c = For(tag);
+  auto it = c.country_by_language.find(language);
+  return it == c.country_by_language.end() ? std::string() : it->second;
 }
 
 std::vector<std::string> Campaign::ReferencedFiles() const {
   std::vector<std::string> out;
-  for (const Offer& o : offers_) {
-    const json& ps = o.package.at("ps");
-    out.push_back(ps.at("i").get<std::string>());
-    const std::string& u = ps.at("u").get_ref<const std::string&>();
-    if (!IsAbsoluteUrl(u)) out.push_back(u);
+  std::set<std::string> seen;
+  auto add = [&](const std::string& path) {
+    if (seen.insert(path).second) out.push_back(path);
+  };
+  std::vector<const Content*> all = {&base_};
+  for (const auto& entry : by_tag_) all.push_back(&entry.second);
+  for (const Content* c : all) {
+    for (const Offer& o : c->offers) {
+      const json& ps = o.package.at("ps");
+      add(ps.at("i").get<std::string>());
+      const std::string& u = ps.at("u").get_ref<const std::string&>();
+      if (!IsAbsoluteUrl(u)) add(u);
+    }
+    const std::string& cu = c->product.at("cu").get_ref<const std::string&>();
+    if (!IsAbsoluteUrl(cu)) add(cu);
   }
-  const std::string& cu = product_.at("cu").get_ref<const std::string&>();
-  if (!IsAbsoluteUrl(cu)) out.push_back(cu);
   return out;
 }
 
@@ -321,10 +370,11 @@ Reply AnswerConfiguration(const Campaign& campaign, const std::string& body,
   if (!request.contains("l")) return Reply::Text(400, "request has no language \"l\"");
 
   const std::string language = Lower(request.at("l").get<std::string>().substr(0, 2));
+  const std::string tag = request.value("u", std::string());
   std::string country = IsTwoLetters(country_hint) ? Upper(country_hint)
-                                                   : campaign.CountryForLanguage(language);
+                                                   : campaign.CountryForLanguage(language, tag);
   if (country.empty()) country = default_country;
-  return Reply::Json(campaign.Answer(language, country).dump());
+  return Reply::Json(campaign.Answer(language, country, tag).dump());
 }
 
 }  // namespace tamsel

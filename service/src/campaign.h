@@ -17,24 +17,36 @@ struct CampaignError : std::runtime_error {
 };
 
 // What the configuration endpoint answers: the product, the flow settings and
-// the offers, chosen per request by language and country.
+// the offers, chosen per request by language and country. A campaign may hold
+// further whole campaigns by download tag ("by_tag"); a request whose "u"
+// names one of them is answered from it.
 class Campaign {
  public:
   // base_url replaces "{{base}}" in every text of the product and the offers.
   static Campaign FromFile(const std::string& path, const std::string& base_url);
   static Campaign FromJson(const nlohmann::json& doc, const std::string& base_url);
 
-  // The configuration document for a two-letter language and a country code.
-  nlohmann::json Answer(const std::string& language, const std::string& country) const;
+  // The configuration document for a two-letter language, a country code and
+  // the request's download tag ("" or a tag without a campaign: the base one).
+  nlohmann::json Answer(const std::string& language, const std::string& country,
+                        const std::string& tag = "") const;
 
-  // The campaign's country for a language, "" when it names none.
-  std::string CountryForLanguage(const std::string& language) const;
+  // The country the tag's campaign names for a language, "" when it names none.
+  std::string CountryForLanguage(const std::string& language, const std::string& tag = "") const;
 
   // Paths under the file endpoint that the answers point at (offer images,
-  // relative download paths), so a missing file is noticed at start.
+  // relative download paths), of every campaign, each once, so a missing
+  // file is noticed at start.
   std::vector<std::string> ReferencedFiles() const;
 
-  std::size_t OfferCount() const { return offers_.size(); }
+  // Offers of the base campaign, and the number of tagged campaigns.
+  std::size_t OfferCount() const { return base_.offers.size(); }
+  std::size_t TagCount() const { return by_tag_.size(); }
+
+  // A tag as the wizard takes it from its file name and sends it: 7
+  // characters with a "-", printable ASCII, none that a file name cannot hold
+  // and no "_" (the tag is what follows the name's last "_").
+  static bool IsDownloadTag(const std::string& tag);
 
  private:
   struct Offer {
@@ -44,11 +56,22 @@ class Campaign {
     nlohmann::json package;
   };
 
-  nlohmann::json product_;
-  std::map<std::string, nlohmann::json> product_by_language_;
-  nlohmann::json flow_;
-  std::vector<Offer> offers_;
-  std::map<std::string, std::string> country_by_language_;
+  // One campaign: the base one, or one of a tag.
+  struct Content {
+    nlohmann::json product;
+    std::map<std::string, nlohmann::json> product_by_language;
+    nlohmann::json flow;
+    std::vector<Offer> offers;
+    std::map<std::string, std::string> country_by_language;
+  };
+
+  // prefix goes before every place named in a mistake ("" or "by_tag.TAG.").
+  static Content Parse(const nlohmann::json& doc, const std::string& base_url,
+                       const std::string& prefix);
+  const Content& For(const std::string& tag) const;
+
+  Content base_;
+  std::map<std::string, Content> by_tag_;
 };
 
 // Answers a configuration request body. country_hint is the per-request

@@ -458,7 +458,10 @@ int RunService(const ServeOptions& options) {
                                ? "[" + options.bind + "]"
                                : options.bind;
   Say("listening on https://" + host + ":" + std::to_string(port) + " (" +
-      std::to_string(campaign->OfferCount()) + " offers, events in " + options.db + ")");
+      std::to_string(campaign->OfferCount()) + " offers" +
+      (campaign->TagCount() ? ", " + std::to_string(campaign->TagCount()) + " by download tag"
+                            : std::string()) +
+      ", events in " + options.db + ")");
   const bool ok = svr.listen_after_bind();
   done = true;
   waiter.join();

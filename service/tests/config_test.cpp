@@ -166,6 +166,76 @@ TEST_F(Configuration, KeepAliveConnectionServesSeveralRequests) {
   }
 }
 
+// A campaign with campaigns of their own for two download tags.
+json TaggedCampaign() {
+  json campaign = harness::TestCampaign();
+  json tagged = {
+      {"product", {{"ct", "Tagged Product"}, {"cu", "installers/tagged.exe"}}},
+      {"flow", {{"m", 7}}},
+      {"country_by_language", {{"en", "AU"}}},
+      {"offers", json::array({harness::TestCampaign()["offers"][0], harness::TestCampaign()["offers"][1]})}};
+  tagged["offers"][0]["package"]["ad"]["o"] = "tagged-1";
+  tagged["offers"][1]["package"]["ad"]["o"] = "tagged-2";
+  tagged["offers"][1]["package"]["ps"]["cp"] = "{{base}}/f/tagged.html";
+  json none = {{"product", {{"ct", "No Offers"}, {"cu", "installers/none.exe"}}}, {"flow", {{"m", 3}}}};
+  campaign["by_tag"] = {{"ab-1234", tagged}, {"t0-none", none}};
+  return campaign;
+}
+
+TEST(ConfigurationByTag, TheRequestsTagChoosesTheCampaign) {
+  harness::Sandbox box(TaggedCampaign());
+  harness::Service service(box.Args({"--country", "GB"}));
+  ASSERT_TRUE(service.started()) << service.output();
+  EXPECT_NE(service.output().find("2 by download tag"), std::string::npos) << service.output();
+  struct Case {
+    const char* tag;  // nullptr: no "u" at all
+    const char* language;
+    const char* country_header;
+    const char* country;
+    const char* title;
+    int m;
+    std::vector<std::string> offers;
+  };
+  const Case cases[] = {
+      {"ab-1234", "en", "", "AU", "Tagged Product", 7, {"tagged-1", "tagged-2"}},
+      // The tagged campaign's own tables: no German title, no DE for German.
+      {"ab-1234", "de", "", "GB", "Tagged Product", 7, {"tagged-1"}},
+      {"ab-1234", "en", "US", "US", "Tagged Product", 7, {"tagged-1", "tagged-2"}},
+      {"t0-none", "en", "", "GB", "No Offers", 3, {}},
+      // Any other tag, or none, gets the base campaign.
+      {"", "en", "", "GB", "Test Product", 2, {"all", "en-only"}},
+      {nullptr, "en", "", "GB", "Test Product", 2, {"all", "en-only"}},
+      {"zz-9999", "de", "", "DE", "Testprodukt", 2, {"all", "de-only"}},
+      {"AB-1234", "en", "", "GB", "Test Product", 2, {"all", "en-only"}},
+      {"ab-12345", "en", "", "GB", "Test Product", 2, {"all", "en-only"}},
+  };
+  auto client = harness::Client(service.port());
+  const std::string base = "https://localhost:" + std::to_string(service.port());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.tag ? c.tag : "(none)") + " / " + c.language);
+    json request = ConfigRequest(c.language);
+    if (c.tag) {
+      request["u"] = c.tag;
+    } else {
+      request.erase("u");
+    }
+    httplib::Headers headers;
+    if (*c.country_header) headers.emplace("X-Country", c.country_header);
+    auto res = client->Post("/o", headers, request.dump(), "application/json");
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200) << res->body;
+    json answer = json::parse(res->body);
+    EXPECT_EQ(answer.at("l"), c.country);
+    EXPECT_EQ(answer.at("i").at("ct"), c.title);
+    EXPECT_EQ(answer.at("f").at("m"), c.m);
+    EXPECT_EQ(OfferIds(answer), c.offers);
+    // {{base}} is replaced in the tagged campaigns too.
+    for (const auto& o : answer.at("o")) {
+      EXPECT_EQ(o.at("ps").at("cp").get<std::string>().rfind(base + "/f/", 0), 0u) << o.dump();
+    }
+  }
+}
+
 TEST_F(Configuration, OtherMethodsAndPathsAreRefused) {
   auto client = harness::Client(service_->port());
   auto get = client->Get("/o");

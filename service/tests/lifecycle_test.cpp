@@ -162,6 +162,13 @@ TEST(CommandLine, UnusableCertificateStopsStart) {
   EXPECT_NE(r.output.find("certificate"), std::string::npos) << r.output;
 }
 
+// The campaign again as its own campaign for the download tag ab-1234.
+json& AsTagged(json& c) {
+  const json copy = c;
+  c["by_tag"]["ab-1234"] = copy;
+  return c["by_tag"]["ab-1234"];
+}
+
 TEST(Campaign, MistakesStopStartAndNameThePlace) {
   struct Case {
     const char* where;  // expected in the message
@@ -202,6 +209,32 @@ TEST(Campaign, MistakesStopStartAndNameThePlace) {
        [](json& c) { c["offers"][1]["languages"] = {"english"}; }},
       {"offers[0]: unknown key \"langs\"", [](json& c) { c["offers"][0]["langs"] = {"en"}; }},
       {"campaign: unknown key \"offer\"", [](json& c) { c["offer"] = json::array(); }},
+      // Campaigns by download tag are checked like the base one, their places
+      // named under by_tag.
+      {"by_tag.ab-1234.offers[0].package.ps.disk: expected a non-negative integer",
+       [](json& c) { AsTagged(c)["offers"][0]["package"]["ps"]["disk"] = -5; }},
+      {"by_tag.ab-1234.product.ct: must not be empty",
+       [](json& c) { AsTagged(c)["product"]["ct"] = ""; }},
+      {"by_tag.ab-1234.product.by_language.de: unknown key \"title\"",
+       [](json& c) { AsTagged(c)["product"]["by_language"]["de"]["title"] = "x"; }},
+      {"by_tag.ab-1234: missing \"flow\"",
+       [](json& c) { AsTagged(c).erase("flow"); }},
+      {"by_tag.ab-1234.flow.m: must not be negative",
+       [](json& c) { AsTagged(c)["flow"]["m"] = -1; }},
+      {"by_tag.ab-1234.offers[3].package.ad.o: offer id \"all\" is used twice",
+       [](json& c) { AsTagged(c)["offers"][3]["package"]["ad"]["o"] = "all"; }},
+      {"by_tag.ab-1234.country_by_language.de: expected a two-letter country code",
+       [](json& c) { AsTagged(c)["country_by_language"]["de"] = "Germany"; }},
+      {"by_tag.ab-1234: unknown key \"offer\"",
+       [](json& c) { AsTagged(c)["offer"] = json::array(); }},
+      {"by_tag.ab-1234: a tagged campaign has no \"by_tag\" of its own",
+       [](json& c) {
+         json inner = c;
+         inner["by_tag"] = {{"cd-5678", c}};
+         c["by_tag"]["ab-1234"] = inner;
+       }},
+      {"by_tag.ab-1234: expected an object", [](json& c) { c["by_tag"]["ab-1234"] = json::array(); }},
+      {"campaign.by_tag: expected an object", [](json& c) { c["by_tag"] = "ab-1234"; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.where);
@@ -213,6 +246,23 @@ TEST(Campaign, MistakesStopStartAndNameThePlace) {
                                          box.campaign, "--db", box.db});
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.output.find(c.where), std::string::npos) << r.output;
+  }
+
+  // Only texts a wizard can send as its download tag.
+  for (const char* tag : {"ab-12345", "ab12345", "ab-123", "", "ab_1234", "a/b-123", "ab-12:4", "ab-12\t4",
+                          "\xc3\xa4" "b-123"}) {
+    SCOPED_TRACE(tag);
+    json campaign = harness::TestCampaign();
+    json inner = campaign;
+    campaign["by_tag"] = {{tag, inner}};
+    harness::Sandbox box(campaign);
+    harness::RunResult r = harness::Run({"--cert", harness::CertFile(), "--key",
+                                         harness::KeyFile(), "--port", "0", "--campaign",
+                                         box.campaign, "--db", box.db});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.output.find(std::string("by_tag.") + tag + ": expected a download tag"),
+              std::string::npos)
+        << r.output;
   }
 
   harness::Sandbox broken(json::object());

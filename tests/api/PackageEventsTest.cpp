@@ -14,6 +14,7 @@
 #include "common/TestEnvironment.h"
 #include "config/ConfigurationManager.h"
 #include "util/Handles.h"
+#include "util/Images.h"
 
 using nlohmann::json;
 
@@ -181,9 +182,8 @@ TEST(PackageEventsToAMisbehavingPeer, WaitingEndsWhenTheServiceIsDown) {
 }
 
 TEST(PackageImage, DecodedFromTheFileEndpointOrLeftOut) {
-    ULONG_PTR token = 0;
-    Gdiplus::GdiplusStartupInput input;
-    ASSERT_EQ(Gdiplus::GdiplusStartup(&token, &input, nullptr), Gdiplus::Ok);
+    auto gdiplus = std::make_unique<GdiplusSession>();
+    ASSERT_TRUE(gdiplus->Started());
     {
         const struct {
             const char* path;
@@ -206,5 +206,25 @@ TEST(PackageImage, DecodedFromTheFileEndpointOrLeftOut) {
         main->DownloadImage([&called] { called = true; });
         EXPECT_TRUE(called);
     }
-    Gdiplus::GdiplusShutdown(token);
+    gdiplus.reset();
+}
+
+// An image that arrives or is freed after GDI+ has shut down is left alone.
+TEST(PackageImage, NothingIsDecodedOrFreedThroughGdiplusAfterItsShutDown) {
+    auto gdiplus = std::make_unique<GdiplusSession>();
+    json element = OfferElement("image-late");
+    element["ps"]["i"] = "images/notes.png";
+    auto offer = Package::CreateOffer(BuildSignedRequest(), element, "", 0);
+    const tamsel::KernelHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE signal = done.Get();
+    offer->DownloadImage([signal] { ::SetEvent(signal); });
+    ASSERT_EQ(::WaitForSingleObject(done.Get(), 60000), WAIT_OBJECT_0);
+    ASSERT_NE(offer->image, nullptr);
+    gdiplus.reset();
+    offer->ReleaseImage();  // freed after shut-down: must not reach GDI+
+
+    ::ResetEvent(signal);
+    offer->DownloadImage([signal] { ::SetEvent(signal); });
+    ASSERT_EQ(::WaitForSingleObject(done.Get(), 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(offer->image, nullptr);
 }

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 
 #include "api/Package.h"
@@ -9,6 +12,7 @@
 #include "util/Base62.h"
 #include "util/Digest.h"
 #include "util/Handles.h"
+#include "util/TamselException.h"
 
 using nlohmann::json;
 
@@ -96,6 +100,11 @@ TEST(PackageParsing, BrokenElementsFailTheWholePackage) {
         {"cfs mb a string", Element({{"pn", true}, {"cfs", {{"mb", "x"}}}})},
         {"pnrp chosen value a number", Element({{"pn", true}, {"pnrp", {{"10.0", 5}}}})},
         {"pnrp default a number", Element({{"pn", true}, {"pnrp", {{"default", false}}}})},
+        // "default" must be a string even when the version's own value is chosen.
+        {"pnrp default a number beside the chosen value",
+         Element({{"pn", true}, {"pnrp", {{"10.0", "ten"}, {"default", 5}}}})},
+        {"pnrp default null beside the chosen value",
+         Element({{"pn", true}, {"pnrp", {{"10.0", "ten"}, {"default", nullptr}}}})},
         // Numbers that do not fit their member count as the wrong type.
         {"v of 1e20", Element({{"v", 1e20}})},
         {"v of 2^32", Element({{"v", 4294967296LL}})},
@@ -227,6 +236,46 @@ TEST(TrackingParameters, OfferTextsAreExpanded) {
     EXPECT_ANY_THROW(Offer(Element({{"pn", true}, {"pnop", std::string(4096, 'x')}, {"p", doubling}})));
 }
 
+TEST(TrackingParameters, ExpansionCases) {
+    // "pnop" ends with the start of its own placeholder.
+    auto p = Offer(Element({{"pn", true}, {"pnop", "x{pno"}}));
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"{cc}", "DE"},
+        {"{cc}{cc}{of}", "DEDEfeed-9"},
+        {"a{cc}b{of}c", "aDEbfeed-9c"},
+        {"{{cc}}", "{DE}"},
+        {"{cc", "{cc"},
+        {"cc}", "cc}"},
+        {"{CC} {c c} {nosuchkey}", "{CC} {c c} {nosuchkey}"},
+        // The inserted value and the text after it form a placeholder: not
+        // expanded, since each replacement resumes after what it inserted.
+        {"{pnop}p}", "x{pnop}"},
+        {"{pnop}p}{pnop}", "x{pnop}x{pno"},
+    };
+    for (const auto& [text, expanded] : cases) EXPECT_EQ(p->ExpandParameters(text), expanded) << text;
+}
+
+TEST(TrackingParameters, ExpansionIsBoundedAtOneMiB) {
+    const size_t limit = size_t{1} << 20;
+    auto p = Offer(Element({{"pn", true}, {"pnop", std::string(1024, 'x')}}));
+    // 1000 placeholders grow by 1018 characters each.
+    std::string placeholders;
+    for (int i = 0; i < 1000; ++i) placeholders += "{pnop}";
+    const size_t fill = limit - 1000 * 1024;
+    const std::string atLimit = std::string(fill / 2, 'a') + placeholders + std::string(fill - fill / 2, 'b');
+    EXPECT_EQ(p->ExpandParameters(atLimit).size(), limit);
+    EXPECT_THROW(p->ExpandParameters(atLimit + "c"), TamselException);
+    // Only growth is bounded: shorter values shrink a longer text.
+    std::string ccs;
+    for (size_t i = 0; i < limit; ++i) ccs += "{cc}";
+    std::string des;
+    for (size_t i = 0; i < limit; ++i) des += "DE";
+    EXPECT_EQ(p->ExpandParameters(ccs), des);
+    const std::string plain(4 * limit, 'z');
+    EXPECT_EQ(p->ExpandParameters(plain), plain);
+}
+
 TEST(PushNotification, BlockOnAndOff) {
     auto off = Offer(Element({{"pn", false}, {"pnop", "ignored"}, {"cfs", {{"mb", 1}}}}));
     for (const char* key : {"pnrparam", "pnstubparams", "pnapiurl", "pnapikey", "pnop", "account", "installer", "pnsid"})
@@ -274,7 +323,8 @@ TEST(PushNotification, ParameterChosenByWindowsVersion) {
         {"6.1", {{"10.0", "ten"}, {"default", "d"}}, "d"},
         {"6.1", {{"10.0", "ten"}}, ""},
         {"", {{"default", "d"}}, "d"},
-        {"6.1", {{"6.1", "seven"}, {"default", 5}}, "seven"},  // "default" is not looked at
+        {"6.1", {{"6.1", "seven"}, {"default", "d"}}, "seven"},
+        {"10.0", {{"10.0", ""}, {"default", "d"}}, ""},
         {"10.0", json::array({"ten"}), ""},                     // not an object
         {"10.0", "ten", ""},
     };
@@ -361,3 +411,45 @@ TEST(DateMarker, WrittenUnderLocalMachineAsTheDate180DaysAhead) {
     }
     EXPECT_FALSE(Offer(Element())->WriteDateMarker());
 }
+
+namespace {
+
+// An event whose first attempt fails waits 5 s before its second; the main
+// package is re-initialised meanwhile. Both attempts carry what was reported.
+TEST(PackageEventsInFlight, AnEventKeepsItsTextsWhileThePackageIsReinitialised) {
+    struct Attempts {
+        std::mutex lock;
+        std::condition_variable arrived;
+        std::vector<std::string> documents;
+    };
+    auto attempts = std::make_shared<Attempts>();
+    PackageEnvironment env = TestEnvironment();
+    env.post = [attempts](const std::wstring&, const std::string& document, const std::vector<HttpHeader>&,
+                          std::string&, int32_t& status) {
+        std::lock_guard<std::mutex> guard(attempts->lock);
+        attempts->documents.push_back(document);
+        status = attempts->documents.size() == 1 ? 500 : 200;
+        attempts->arrived.notify_all();
+        return true;
+    };
+    SignedRequest request;
+    request.body = json::object();
+    auto main = Package::CreateMain(request, L"", L"", L"", L"", env);
+    main->SendEvent(1);
+    {
+        std::unique_lock<std::mutex> guard(attempts->lock);
+        ASSERT_TRUE(attempts->arrived.wait_for(guard, std::chrono::seconds(30),
+                                               [&] { return !attempts->documents.empty(); }));
+    }
+    SignedRequest later;
+    later.body = json{{"22", "Product"}};  // the title, once the configuration has arrived
+    main->Reinitialise(later, L"Product", L"Product", L"feed", L"c");
+    main->WaitForEvents();
+    ASSERT_EQ(attempts->documents.size(), 2u);
+    EXPECT_EQ(attempts->documents[1], attempts->documents[0]);
+    const json body = json::parse(json::parse(attempts->documents[1]).at("data").get<std::string>());
+    EXPECT_EQ(body.at("5"), "") << "the texts of when it was reported";
+    EXPECT_EQ(main->BuildEventBody(3, nullptr).at("5"), "Product");
+}
+
+}  // namespace

@@ -8,6 +8,14 @@ touches READY_FILE once it accepts connections.
 
 Routes (POST):
   /status/CODE   answers CODE with a short body and records the request
+  /size/N        answers 200 with a JSON string of exactly N bytes (N >= 2)
+  /o             a configuration endpoint that misbehaves by the request
+                 body's download tag "u", and records the request:
+                   e5-0500  status 500 with a JSON body
+                   ws-0000  200 with a body of only spaces and line breaks
+                   js-0000  200 with a body that is not JSON
+                   ct-0000  200 with a valid configuration whose "i"."ct" is ""
+                   other    404 (also for a body without a string "u")
   /log           answers the recorded requests as a JSON array of
                  {"path", "seconds" (monotonic, float), "authorization", "body"}
 """
@@ -21,6 +29,26 @@ import time
 
 records = []
 lock = threading.Lock()
+address = "127.0.0.2"
+
+
+def configuration_replies():
+    """(status, body, content type) for each download tag of POST /o."""
+    base = "https://%s" % address
+    empty_title = {
+        "i": {"ct": "", "cu": base + "/f/installers/product.exe", "cl": base + "/f/images/product.png"},
+        "f": {"m": 3, "a": "peer"},
+        # Never read: the empty title already ends the load.
+        "o": [{"ad": {"o": "ct-0000-1", "f": "peer-feed"},
+               "ps": {"i": "images/offer.png", "dn": "Peer Offer", "u": base + "/f/installers/offer.exe"}}],
+        "l": "US",
+    }
+    return {
+        "e5-0500": (500, json.dumps({"error": "refused on purpose"}), "application/json"),
+        "ws-0000": (200, "  \r\n   \n\n \r\n", "application/json"),
+        "js-0000": (200, '{"i": {"ct": "Broken", "cu": ', "application/json"),
+        "ct-0000": (200, json.dumps(empty_title), "application/json"),
+    }
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -34,7 +62,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return True
 
     def answer(self, status, payload, content_type="text/plain"):
-        data = payload.encode()
+        data = payload if isinstance(payload, bytes) else payload.encode()
         self.send_response(status)
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(data)))
@@ -48,11 +76,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with lock:
                 self.answer(200, json.dumps(records), "application/json")
             return
+        if self.path == "/o":
+            with lock:
+                records.append({"path": self.path, "seconds": time.monotonic(),
+                                "authorization": self.headers.get("Authorization", ""), "body": body})
+            try:
+                request = json.loads(body)
+            except ValueError:
+                request = None
+            tag = request.get("u") if isinstance(request, dict) else None
+            reply = configuration_replies().get(tag) if isinstance(tag, str) else None
+            if reply is None:
+                self.answer(404, "no configuration for this tag")
+            else:
+                self.answer(*reply)
+            return
         if self.path.startswith("/status/"):
             with lock:
                 records.append({"path": self.path, "seconds": time.monotonic(),
                                 "authorization": self.headers.get("Authorization", ""), "body": body})
             self.answer(int(self.path[len("/status/"):]), "refused on purpose")
+            return
+        if self.path.startswith("/size/"):
+            size = int(self.path[len("/size/"):])
+            self.answer(200, b'"' + b"x" * (size - 2) + b'"', "application/json")
             return
         self.answer(404, "no such route")
 
@@ -63,6 +110,7 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 
 def main():
+    global address
     tls_dir, address, ready = sys.argv[1:4]
     server = Server((address, 443), Handler)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)

@@ -89,7 +89,7 @@ TEST(ConfigurationManager, DownloadManagerSetUp) {
     EXPECT_NE(c->tempFolder, ScopedConfiguration("DLM")->tempFolder) << "every run gets a folder of its own";
 
     EXPECT_EQ(c->fileVersion, L"3.2.2.1212");
-    const std::wstring base = std::wstring(L"https://") + TAMSEL_CONTENT_HOST;
+    const std::wstring base = std::wstring(L"https://") + TAMSEL_EXPECTED_CONTENT_HOST;
     EXPECT_EQ(c->configEndpointUrl, base + L"/o");
     EXPECT_EQ(c->eventEndpointUrl, base + L"/zbd");
     EXPECT_EQ(c->fileEndpointUrl, base + L"/f/");

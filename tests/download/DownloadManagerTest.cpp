@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -349,6 +351,67 @@ TEST_F(DownloadTest, DownloadToMemory) {
     }
 }
 
+// How often the server was asked for a key, and how many body bytes it wrote.
+struct Sent {
+    unsigned long long requests = 0, bytes = 0;
+};
+
+TEST_F(DownloadTest, DownloadToMemoryStopsAtItsLimit) {
+    constexpr uint64_t limit = DownloadManager::kMemoryDownloadLimit;
+    const std::wstring exact = std::to_wstring(limit), over = std::to_wstring(limit + 1);
+    // What the server got to write. Bytes it wrote beyond what the download
+    // read sat in the connection's buffers (a few MiB on loopback).
+    enum class Written { Whole, NotRead, ReadUpToTheLimit };
+    struct Case {
+        std::wstring url;
+        std::wstring key;  // "": the route counts nothing
+        uint64_t size;     // of the buffer that comes back
+        Written written;
+    };
+    const Case cases[] = {
+        // Up to the limit an image is taken whole, announced or not.
+        {Https(L"/large/" + exact + L"?key=exact"), L"exact", limit, Written::Whole},
+        {Http(L"/nolength/" + exact), L"", limit, Written::Whole},
+        // One byte more: nothing. An announced length is refused before the
+        // body is read; without one, the reading stops at the limit.
+        {Http(L"/large/" + over + L"?key=announced"), L"announced", 0, Written::NotRead},
+        {Https(L"/large/" + over + L"?key=announced-tls"), L"announced-tls", 0, Written::NotRead},
+        {Http(L"/nolength/" + over), L"", 0, Written::Whole},
+        // A body without end: the download ends all the same.
+        {Http(L"/endless?key=endless"), L"endless", 0, Written::ReadUpToTheLimit},
+        {Https(L"/endless?key=endless-tls"), L"endless-tls", 0, Written::ReadUpToTheLimit},
+    };
+    auto sent = [this](const std::wstring& key) {
+        const DownloadBuffer text = manager_->DownloadToMemory(Http(L"/sent/" + key));
+        Sent s;
+        std::sscanf(std::string(text.begin(), text.end()).c_str(), "%llu %llu", &s.requests, &s.bytes);
+        return s;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.url.begin(), c.url.end()));
+        const DownloadBuffer buffer = manager_->DownloadToMemory(c.url);
+        EXPECT_EQ(buffer.size(), c.size);
+        if (c.size) {
+            EXPECT_TRUE(std::string(buffer.begin(), buffer.end()) == Body(buffer.size()));
+        }
+        if (c.key.empty()) continue;
+        const Sent s = sent(c.key);
+        // One attempt only: a second would be refused the same way.
+        EXPECT_EQ(s.requests, 1u);
+        switch (c.written) {
+            case Written::Whole:
+                EXPECT_EQ(s.bytes, limit);
+                break;
+            case Written::NotRead:
+                EXPECT_LT(s.bytes, limit);
+                break;
+            case Written::ReadUpToTheLimit:
+                EXPECT_LT(s.bytes, 2 * limit);
+                break;
+        }
+    }
+}
+
 TEST_F(DownloadTest, DownloadToMemoryAsyncHandsTheBufferOver) {
     auto run = [this](const std::wstring& url) {
         std::promise<std::unique_ptr<DownloadBuffer>> done;
@@ -370,6 +433,10 @@ TEST_F(DownloadTest, DownloadToMemoryAsyncHandsTheBufferOver) {
     auto missing = run(Http(L"/status/404"));
     ASSERT_NE(missing, nullptr);
     EXPECT_TRUE(missing->empty());
+
+    auto endless = run(Http(L"/endless?key=async"));
+    ASSERT_NE(endless, nullptr);
+    EXPECT_TRUE(endless->empty());
 
     manager_->cancelled = true;
     EXPECT_EQ(run(Http(L"/file/500")), nullptr);

@@ -17,6 +17,10 @@ Routes:
   /reset             1000 bytes without Content-Length, then a connection reset
   /longlocation      302 to a URL of more than 129 characters
   /relative          302 with a relative Location
+  /large/N?key=K     N bytes with their Content-Length, sent in 64 KiB blocks
+  /endless?key=K     bytes without Content-Length until the client goes away
+  /sent/K            "REQUESTS BYTES": how often /large or /endless was asked
+                     for with key K, and how many body bytes they wrote
   anything else      404
 """
 import http.server
@@ -31,8 +35,25 @@ import time
 import urllib.parse
 
 
+# body(n) repeats every 251 bytes; BLOCK is a whole number of repeats, so
+# blocks sent one after the other continue the same sequence.
+PATTERN = bytes((i * 7 + 3) % 251 for i in range(251))
+BLOCK = PATTERN * 261
+
+
 def body(n):
-    return bytes((i * 7 + 3) % 251 for i in range(n))
+    return (PATTERN * (n // 251 + 1))[:n]
+
+
+sent = {}  # key -> [requests, body bytes written]
+sent_lock = threading.Lock()
+
+
+def count(key, requests=0, nbytes=0):
+    with sent_lock:
+        entry = sent.setdefault(key, [0, 0])
+        entry[0] += requests
+        entry[1] += nbytes
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -108,6 +129,29 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                 ("Content-Length", "0")])
             elif route == "relative":
                 self.head(302, [("Location", "/file/10"), ("Content-Length", "0")])
+            elif route == "large":
+                n = int(arg)
+                key = query.get("key", [""])[0]
+                count(key, requests=1)
+                self.head(200, [("Content-Length", str(n))])
+                while n > 0:
+                    piece = BLOCK[:n]
+                    self.wfile.write(piece)
+                    count(key, nbytes=len(piece))
+                    n -= len(piece)
+            elif route == "endless":
+                key = query.get("key", [""])[0]
+                count(key, requests=1)
+                self.head(200, [])
+                while True:
+                    self.wfile.write(BLOCK)
+                    count(key, nbytes=len(BLOCK))
+            elif route == "sent":
+                with sent_lock:
+                    requests, nbytes = sent.get(arg, [0, 0])
+                text = ("%d %d" % (requests, nbytes)).encode()
+                self.head(200, [("Content-Length", str(len(text)))])
+                self.wfile.write(text)
             else:
                 self.head(404, [("Content-Length", "7")])
                 self.wfile.write(b"missing")

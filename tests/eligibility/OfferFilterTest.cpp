@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include "api/Package.h"
 #include "config/ConfigurationManager.h"
 #include "eligibility/OfferFilter.h"
+#include "eligibility/OfferSelection.h"
 #include "util/Base62.h"
 
 using nlohmann::json;
@@ -47,25 +49,51 @@ struct FilterRun {
     OfferFilter::PackageList accepted;
 };
 
-// The loading task's loop: position is the number already accepted, the
-// list grows with each acceptance, an exclusive offer or the limit ends it.
+// Thrown by the factory when the loop asks for the element after the last
+// offer: it went through every offer without stopping.
+struct PastTheLastOffer {};
+
+// The offers through the loading task's loop (SelectOffers), with what
+// happened to each one read back from the positions the factory was given
+// (a later position tells that an offer was accepted), the list returned
+// and the events each offer posted.
 FilterRun RunOffers(OfferFilter& filter, OfferFactory& factory, const std::vector<std::pair<std::string, json>>& offers) {
+    json elements = json::array();
+    for (const auto& [id, settings] : offers) elements.push_back({{"id", id}, {"settings", settings}});
+    elements.push_back(nullptr);
+    std::vector<std::shared_ptr<Package>> made;
+    std::vector<int32_t> positions;  // one per factory call, the sentinel's included
+    const PackageFactory make = [&](const json& element, int32_t position) {
+        positions.push_back(position);
+        if (element.is_null()) throw PastTheLastOffer{};
+        made.push_back(factory.Make(element.at("id").get<std::string>(), element.at("settings"), position));
+        return made.back();
+    };
+    int packageCount = 0;
+    OfferFilter::PackageList selected;
+    bool stopped = true;
+    try {
+        selected = SelectOffers(elements, filter, make, packageCount);
+    } catch (const PastTheLastOffer&) {
+        stopped = false;
+    }
+
     FilterRun run;
-    for (const auto& [id, settings] : offers) {
-        auto package = factory.Make(id, settings, static_cast<int32_t>(run.accepted.size()));
-        bool limit = false;
-        const bool accepted = filter.CheckOffer(package, limit, run.accepted);
-        EXPECT_FALSE(accepted && limit) << id;
-        if (limit) {
-            EXPECT_TRUE(factory.Events(id).empty()) << id << ": the offer at the limit is not reported";
-            run.outcomes.push_back("LIMIT");
-            break;
-        }
+    for (size_t i = 0; i < made.size(); ++i) {
+        const std::string& id = offers[i].first;
+        const bool accepted = stopped ? std::find(selected.begin(), selected.end(), made[i]) != selected.end()
+                                      : positions[i + 1] > positions[i];
+        const bool endedTheLoop = stopped && i + 1 == made.size();
         if (accepted) {
             EXPECT_TRUE(factory.Events(id).empty()) << id;
+            EXPECT_TRUE(!endedTheLoop || made[i]->exclusive) << id << ": accepted, and the limit reached with it";
             run.outcomes.push_back("+");
-            run.accepted.push_back(package);
-            if (package->exclusive) break;
+            run.accepted.push_back(made[i]);
+            continue;
+        }
+        if (endedTheLoop) {
+            EXPECT_TRUE(factory.Events(id).empty()) << id << ": the offer at the limit is not reported";
+            run.outcomes.push_back("LIMIT");
             continue;
         }
         const auto events = factory.Events(id);
@@ -77,6 +105,10 @@ FilterRun RunOffers(OfferFilter& filter, OfferFactory& factory, const std::vecto
         EXPECT_EQ(events.front().first, "2") << id;
         run.outcomes.push_back(events.front().second);
     }
+    if (stopped) {
+        EXPECT_EQ(run.accepted, selected);
+    }
+    EXPECT_EQ(packageCount, static_cast<int>(run.accepted.size()));
     return run;
 }
 

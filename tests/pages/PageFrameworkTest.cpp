@@ -1,53 +1,16 @@
 #include <gtest/gtest.h>
 
-#include "config/ConfigurationManager.h"
-#include "locale/LanguageManager.h"
+#include "PageTestHost.h"
+#include "api/Package.h"
+#include "pages/ErrorPage.h"
 #include "pages/LanguagePage.h"
-#include "resources/resource.h"
+#include "pages/LicensePageIsv.h"
+#include "pages/Links.h"
+#include "pages/ProductPage.h"
+#include "pages/WelcomePageIsv.h"
+#include "util/WindowMessages.h"
 
 namespace {
-
-std::wstring Text(HWND window) {
-    wchar_t text[1024] = {};
-    ::GetWindowTextW(window, text, 1024);
-    return text;
-}
-
-// A host window for pages, and a language manager over the program's locale
-// documents with a configuration of its own.
-struct Wizard {
-    std::shared_ptr<ConfigurationManager> config = std::make_shared<ConfigurationManager>("none", nullptr);
-    std::vector<std::wstring> messages;
-    std::shared_ptr<LanguageManager> manager;
-    HWND host = nullptr;
-
-    explicit Wizard(bool btFlow = false) {
-        config->wizardType = 1;
-        config->btFlow = btFlow;
-        manager = std::make_shared<LanguageManager>(config,
-                                                    [this](const std::wstring& t) { messages.push_back(t); });
-        host = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 600, 500, nullptr, nullptr,
-                                 nullptr, nullptr);
-    }
-    ~Wizard() { ::DestroyWindow(host); }
-
-    template <typename Page>
-    std::unique_ptr<Page> Create() {
-        auto page = std::make_unique<Page>(manager, host);
-        EXPECT_TRUE(page->Create(host));
-        return page;
-    }
-};
-
-void Select(HWND page, const std::wstring& name) {
-    HWND combo = ::GetDlgItem(page, IDC_LANGUAGE_COMBO);
-    const LRESULT index = ::SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                         reinterpret_cast<LPARAM>(name.c_str()));
-    ASSERT_NE(index, CB_ERR);
-    ::SendMessageW(combo, CB_SETCURSEL, index, 0);
-    // What the combo box tells its page when the user picks an entry.
-    ::SendMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_LANGUAGE_COMBO, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
-}
 
 // A page with a binding to a control its template lacks and one to a key no
 // document has.
@@ -177,4 +140,129 @@ TEST(LanguagePageBT, ListIsHiddenButFilledAndApplied) {
     EXPECT_EQ(Text(::GetDlgItem(hwnd, IDC_SPLASH_TITLE_BT)), w.manager->Translate("SPLASH_TITLE_BT"));
     EXPECT_NE(Text(::GetDlgItem(hwnd, IDC_SPLASH_TEXT_BT)), L"Text placeholder");
     EXPECT_TRUE(w.messages.empty());
+}
+
+namespace {
+
+struct DefaultButton {
+    WORD id;
+    bool has;
+};
+
+DefaultButton GetDefaultButton(HWND dialog) {
+    const LRESULT answer = ::SendMessageW(dialog, DM_GETDEFID, 0, 0);
+    return {LOWORD(answer), HIWORD(answer) == DC_HASDEFID};
+}
+
+// What a download worker sends a page: progress per cent and an unknown size.
+void PostDownloadReports(HWND page, WPARAM percent) {
+    ::PostMessageW(page, WM_DOWNLOAD_PROGRESS, percent, 0);
+    ::PostMessageW(page, WM_DOWNLOAD_SIZE_UNKNOWN, 0, 0);
+    PumpMessages();
+    ::SendMessageW(page, WM_DOWNLOAD_PROGRESS, percent, 0);
+    ::SendMessageW(page, WM_DOWNLOAD_SIZE_UNKNOWN, 0, 0);
+}
+
+std::shared_ptr<Package> QuietOffer() {
+    PackageEnvironment env;
+    env.expandFolders = [](const std::wstring& text) { return text; };
+    env.epochMilliseconds = [] { return std::string("0"); };
+    env.post = [](const std::wstring&, const std::string&, const std::vector<HttpHeader>&, std::string&,
+                  int32_t& status) {
+        status = 200;
+        return true;
+    };
+    SignedRequest request;
+    request.body = nlohmann::json::object();
+    return Package::CreateOffer(request,
+                                nlohmann::json{{"ad", {{"o", "o"}, {"f", "f"}}}, {"ps", {{"i", "x.png"}, {"dn", "N"}, {"u", "https://example.test/n.exe"}}}},
+                                "", 0, std::move(env));
+}
+
+}  // namespace
+
+TEST(IPage, DownloadReportsNeverMoveTheDefaultButton) {
+    // The hazard itself: a dialog outside the page layer takes 0x401 as
+    // DM_SETDEFID.
+    {
+        Wizard w;
+        ui::Dialog plain(IDD_LANGUAGE_PAGE, w.host);
+        ASSERT_TRUE(plain.Create(w.host));
+        ASSERT_EQ(GetDefaultButton(plain.GetSafeHwnd()).id, IDC_NEXT);
+        ::SendMessageW(plain.GetSafeHwnd(), WM_DOWNLOAD_PROGRESS, 37, 0);
+        EXPECT_EQ(GetDefaultButton(plain.GetSafeHwnd()).id, 37);
+    }
+
+    Wizard w(true);
+    w.config->productPrivacyUrl = L"https://example.test/privacy";
+    std::vector<std::unique_ptr<IPage>> pages;
+    pages.push_back(w.Create<LanguagePage>());
+    pages.push_back(w.Create<LanguagePageBT>());
+    pages.push_back(w.Create<WelcomePageIsv>(w.config));
+    pages.push_back(w.Create<LicensePageIsv>(w.config));
+    pages.push_back(w.Create<ProductPage>(w.config, QuietOffer()));
+    pages.push_back(w.Create<ErrorPage>(w.config));
+    for (const auto& page : pages) {
+        HWND hwnd = page->GetSafeHwnd();
+        ASSERT_TRUE(hwnd);
+        ::SetWindowPos(hwnd, nullptr, 7, 9, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
+        const DefaultButton before = GetDefaultButton(hwnd);
+        RECT placedBefore;
+        ::GetWindowRect(hwnd, &placedBefore);
+        for (WPARAM percent : {WPARAM{0}, WPARAM{37}, WPARAM{100}, WPARAM{IDC_DECLINE}, WPARAM{IDC_BACK}}) {
+            PostDownloadReports(hwnd, percent);
+            const DefaultButton after = GetDefaultButton(hwnd);
+            EXPECT_EQ(after.id, before.id) << std::string(page->GetName().begin(), page->GetName().end()) << " "
+                                           << percent;
+            EXPECT_EQ(after.has, before.has);
+        }
+        RECT placedAfter;
+        ::GetWindowRect(hwnd, &placedAfter);
+        EXPECT_TRUE(::EqualRect(&placedBefore, &placedAfter));
+    }
+    // The language page still chose its own default button.
+    EXPECT_EQ(GetDefaultButton(pages[0]->GetSafeHwnd()).id, IDC_NEXT);
+}
+
+TEST(Links, OnlyPlainWebAddressesAreOpened) {
+    const struct {
+        const wchar_t* url;
+        bool openable;
+    } cases[] = {
+        {L"https://example.test/privacy", true},
+        {L"http://example.test/terms?a=1&b=2#x", true},
+        {L"HTTPS://EXAMPLE.TEST/", true},
+        {L"https://", false},
+        {L"http://", false},
+        {L"", false},
+        {L"example.test/privacy", false},
+        {L"file:///C:/Windows/win.ini", false},
+        {L"C:\\Windows\\system32\\calc.exe", false},
+        {L"\\\\server\\share\\setup.exe", false},
+        {L"javascript:alert(1)", false},
+        {L"mailto:someone@example.test", false},
+        {L" https://example.test/", false},
+        {L"https://example.test/ --new-window", false},
+        {L"https://example.test/\" -argument", false},
+        {L"https://example.test/\ttab", false},
+        {L"https://example.test/\r\nline", false},
+        {L"httpx://example.test/", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsOpenableLink(c.url), c.openable) << std::wstring(c.url).size();
+}
+
+TEST(Links, PlaceholdersAreReplacedInTheTextAsGiven) {
+    const std::vector<std::pair<std::wstring, std::wstring>> values{{L"[A]", L"[B]"}, {L"[B]", L"b"}, {L"", L"never"}};
+    const struct {
+        std::wstring text, expected;
+    } cases[] = {
+        {L"[A]", L"[B]"},
+        {L"[B]", L"b"},
+        {L"[A][B][A]", L"[B]b[B]"},
+        {L"[[A]]", L"[[B]]"},
+        {L"[A", L"[A"},
+        {L"", L""},
+        {L"no placeholder", L"no placeholder"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ReplacePlaceholders(c.text, values), c.expected);
 }

@@ -1,0 +1,94 @@
+#pragma once
+// Runs of the real wizard in another process, driven the way a user drives
+// it: buttons clicked through window messages.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "ProcessDriver.h"
+#include "WizardWindows.h"
+#include "resources/resource.h"
+
+namespace wizardrun {
+
+inline std::string LocalTimestamp() {
+    SYSTEMTIME t;
+    ::GetLocalTime(&t);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u%02u%02u%02u%02u%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                  t.wSecond);
+    return text;
+}
+
+// A copy of the wizard named setup_<tag>.exe: its configuration request
+// carries the tag, which picks the service's scenario.
+inline std::wstring WizardNamedFor(const std::string& tag) {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"tamsel-wizard-tests";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring path = folder + L"\\setup_" + std::wstring(tag.begin(), tag.end()) + L".exe";
+    EXPECT_TRUE(::CopyFileW(TAMSEL_EXE_UNDER_TEST, path.c_str(), FALSE)) << ::GetLastError();
+    return path;
+}
+
+// One run of the wizard; a run that failed half-way is ended with it, so it
+// never keeps the single-instance mutex.
+class WizardRun {
+public:
+    explicit WizardRun(const std::string& tag) : since_(LocalTimestamp()), process_(WizardNamedFor(tag)) {
+        wizard_ = process_.WaitForWindow(L"Setup", 60000);
+    }
+
+    bool Started() const { return wizard_ != nullptr; }
+    HWND Wizard() const { return wizard_; }
+    const std::string& Since() const { return since_; }
+    const ProcessDriver& Process() const { return process_; }
+
+    HWND Control(int id, int seconds = 60) const { return wizardwindows::WaitForVisibleControl(wizard_, id, seconds); }
+    // Clicks and waits until the page that held the button has gone.
+    bool Click(int id) {
+        HWND button = Control(id);
+        if (!button || !wizardwindows::Click(button)) return false;
+        for (int i = 0; i < 1200 && ::IsWindow(button) && ::IsWindowVisible(button); ++i) ::Sleep(50);
+        return true;
+    }
+    bool Shows(int id) const { return wizardwindows::FindVisibleControl(wizard_, id) != nullptr; }
+
+    // Closes the window and answers the question with OK or Cancel.
+    std::wstring CloseAnswering(bool ok) {
+        ::PostMessageW(wizard_, WM_CLOSE, 0, 0);
+        HWND box = process_.WaitForWindow(L"", 20000);
+        if (!box) return L"(no question)";
+        std::wstring question;
+        for (const std::wstring& text : ChildTexts(box))
+            if (text.size() > question.size() && text != L"OK" && text != L"Cancel") question = text;
+        PressButton(box, ok ? L"OK" : L"Cancel");
+        return question;
+    }
+
+private:
+    std::string since_;
+    ProcessDriver process_;
+    HWND wizard_ = nullptr;
+};
+
+// Language page, then the welcome page once the offers have arrived.
+inline void ToWelcomePage(WizardRun& run) {
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(run.Click(IDC_NEXT));
+    ASSERT_NE(run.Control(IDC_WELCOME_TITLE), nullptr) << "no welcome page";
+}
+
+// From the product pages on to the end: the download page, then Finish.
+inline void ToTheEnd(WizardRun& run) {
+    ASSERT_TRUE(run.Click(IDC_NEXT)) << "no download page";
+    ASSERT_TRUE(run.Click(IDC_FINISH)) << "no finish page";
+    DWORD exitCode = 99;
+    EXPECT_TRUE(run.Process().WaitForExit(30000, &exitCode));
+}
+
+}  // namespace wizardrun

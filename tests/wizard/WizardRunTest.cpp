@@ -1,0 +1,170 @@
+// The real wizard against the real service, driven from another process the
+// way a user drives it: buttons clicked through window messages, and the
+// outcome read back from what the service stored.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+#include "WizardRun.h"
+#include "api/Transport.h"
+#include "config/ConfigurationManager.h"
+#include "resources/resource.h"
+
+using nlohmann::json;
+
+namespace {
+
+using namespace wizardrun;
+
+// The main package reports its start before the product is known (its offer
+// id is still empty) and later events under the product's title.
+const char* const kMainAtStart = "";
+const char* const kProductTitle = "Tamsel Demo App";
+
+struct StoredEvent {
+    int code;
+    std::string reason;
+};
+
+// Events the service stored for an offer, sent from this prefix since `since`.
+std::vector<StoredEvent> StoredEvents(const std::string& offerId, const std::string& since) {
+    std::string response;
+    int32_t status = 0;
+    const std::wstring path = L"/events?offer=" + std::wstring(offerId.begin(), offerId.end());
+    std::vector<StoredEvent> events;
+    if (!PostJsonToHost(L"localhost", path, "{}", {}, response, status) || status != 200) {
+        ADD_FAILURE() << "read-back answered " << status << ": " << response;
+        return events;
+    }
+    static const std::string machine = ConfigurationManager::ReadMachineGuid();
+    for (const json& stored : json::parse(response)) {
+        const json data = json::parse(stored.at("data").get<std::string>());
+        if (data.value("1", "") != machine || data.value("2", "") < since) continue;
+        events.push_back({stored.at("code").get<int>(), stored.value("reason", "")});
+    }
+    return events;
+}
+
+// Waits until the service has at least `count` such events (events travel on
+// threads of their own, and a failed attempt is tried again 5 s later).
+std::vector<StoredEvent> AwaitEvents(const std::string& offerId, const std::string& since, size_t count) {
+    std::vector<StoredEvent> events;
+    for (int i = 0; i < 300; ++i) {
+        events = StoredEvents(offerId, since);
+        if (events.size() >= count) break;
+        ::Sleep(100);
+    }
+    return events;
+}
+
+std::vector<int> Codes(const std::vector<StoredEvent>& events) {
+    std::vector<int> codes;
+    for (const auto& e : events) codes.push_back(e.code);
+    return codes;
+}
+
+struct FlowScenario {
+    const char* tag;
+    std::vector<int> buttons;  // on the product pages, in order
+    // Per offer id: the codes stored, and the reason of a code 2.
+    std::vector<std::pair<std::string, std::vector<int>>> codes;
+    std::vector<std::pair<std::string, std::string>> reasons;
+};
+
+TEST(WizardRun, OffersAnsweredOnTheProductPagesAreReportedAsTheFlowDecides) {
+    const FlowScenario scenarios[] = {
+        {"t3-acpt", {IDC_ACCEPT, IDC_ACCEPT, IDC_ACCEPT}, {{"t3-acpt-1", {}}, {"t3-acpt-2", {}}, {"t3-acpt-3", {}}}, {}},
+        {"t3-saad", {IDC_DECLINE},
+         {{"t3-saad-1", {4}}, {"t3-saad-2", {2}}, {"t3-saad-3", {2}}},
+         {{"t3-saad-2", "SKIP ALL AFTER DECLINE OFFER DECLINED"}, {"t3-saad-3", "SKIP ALL AFTER DECLINE OFFER DECLINED"}}},
+        {"t3-skip", {IDC_SKIP_ALL},
+         {{"t3-skip-1", {4}}, {"t3-skip-2", {2}}, {"t3-skip-3", {2}}},
+         {{"t3-skip-2", "SKIP ALL CLICKED"}, {"t3-skip-3", "SKIP ALL CLICKED"}}},
+        {"t3-sied", {IDC_DECLINE, IDC_ACCEPT},
+         {{"t3-sied-1", {4}}, {"t3-sied-2", {2}}, {"t3-sied-3", {}}},
+         {{"t3-sied-2", "SKIPPED BECAUSE OF EARLIER DECLINE"}}},
+        {"t4-mo02", {IDC_ACCEPT, IDC_ACCEPT},
+         {{"t4-mo02-1", {}}, {"t4-mo02-2", {}}, {"t4-mo02-3", {2}}, {"t4-mo02-4", {2}}},
+         {{"t4-mo02-3", "EXCEEDED MAX NUMBER OF OFFERS IN FLOW"}, {"t4-mo02-4", "EXCEEDED MAX NUMBER OF OFFERS IN FLOW"}}},
+    };
+    for (const FlowScenario& s : scenarios) {
+        SCOPED_TRACE(s.tag);
+        WizardRun run(s.tag);
+        ToWelcomePage(run);
+        ASSERT_TRUE(run.Click(IDC_NEXT));
+        for (int button : s.buttons) ASSERT_TRUE(run.Click(button)) << "button " << button;
+        EXPECT_FALSE(run.Shows(IDC_ACCEPT)) << "a product page is left over";
+        ToTheEnd(run);
+
+        for (const auto& [offer, codes] : s.codes) {
+            const auto events = AwaitEvents(offer, run.Since(), codes.size());
+            EXPECT_EQ(Codes(events), codes) << offer;
+        }
+        for (const auto& [offer, reason] : s.reasons) {
+            const auto events = StoredEvents(offer, run.Since());
+            ASSERT_FALSE(events.empty()) << offer;
+            EXPECT_EQ(events.front().reason, reason) << offer;
+        }
+        // The main product reported its start once, and nothing under its title.
+        EXPECT_EQ(Codes(AwaitEvents(kMainAtStart, run.Since(), 1)), std::vector<int>{1});
+        EXPECT_TRUE(StoredEvents(kProductTitle, run.Since()).empty());
+    }
+}
+
+TEST(WizardRun, ProductSwitchOffAndNoOffersGoStraightToTheDownloadPage) {
+    for (const char* tag : {"tc-00xa", "t0-none"}) {
+        SCOPED_TRACE(tag);
+        WizardRun run(tag);
+        ToWelcomePage(run);
+        ASSERT_TRUE(run.Click(IDC_NEXT));
+        EXPECT_FALSE(run.Shows(IDC_ACCEPT));
+        ToTheEnd(run);
+    }
+}
+
+TEST(WizardRun, ClosingAsksFirstAndQuittingReportsEveryShownOffer) {
+    WizardRun run("t3-acpt");
+    ASSERT_TRUE(run.Started());
+    // On the language page: the question, and Cancel keeps the wizard.
+    EXPECT_EQ(run.CloseAnswering(false), L"Are you sure you want to exit the installer?");
+    ::Sleep(300);
+    EXPECT_TRUE(::IsWindowVisible(run.Wizard()));
+
+    const std::string since = run.Since();
+    ToWelcomePage(run);
+    ASSERT_TRUE(run.Click(IDC_NEXT));
+    ASSERT_TRUE(run.Click(IDC_ACCEPT));      // offer 1 accepted, offer 2 now shown
+    ASSERT_NE(run.Control(IDC_ACCEPT), nullptr);
+    EXPECT_FALSE(run.CloseAnswering(true).empty());
+    DWORD exitCode = 99;
+    ASSERT_TRUE(run.Process().WaitForExit(60000, &exitCode));
+    // The wizard waited for its quit events before it ended.
+    EXPECT_EQ(Codes(StoredEvents("t3-acpt-1", since)), std::vector<int>{5});
+    EXPECT_EQ(Codes(StoredEvents("t3-acpt-2", since)), std::vector<int>{5});
+    EXPECT_TRUE(StoredEvents("t3-acpt-3", since).empty()) << "never shown";
+    EXPECT_EQ(Codes(StoredEvents(kMainAtStart, since)), std::vector<int>{1});
+    EXPECT_EQ(Codes(StoredEvents(kProductTitle, since)), std::vector<int>{5});
+}
+
+TEST(WizardRun, ClosingWhileLoadingEndsCleanly) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        SCOPED_TRACE(attempt);
+        WizardRun run("t4-mo02");
+        ASSERT_TRUE(run.Started());
+        ASSERT_NE(run.Control(IDC_NEXT), nullptr);
+        wizardwindows::Click(run.Control(IDC_NEXT));
+        // Somewhere in the loading sequence: the request, the filter or the images.
+        ::Sleep(static_cast<DWORD>(attempt * 60));
+        EXPECT_FALSE(run.CloseAnswering(true).empty());
+        DWORD exitCode = 99;
+        ASSERT_TRUE(run.Process().WaitForExit(60000, &exitCode));
+        EXPECT_EQ(exitCode, 0u) << "the wizard did not end normally";
+    }
+}
+
+}  // namespace

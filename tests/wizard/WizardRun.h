@@ -23,6 +23,19 @@ inline std::string LocalTimestamp() {
     return text;
 }
 
+// Waits for the next second of the local clock and returns it: a run that
+// starts then is told apart from every earlier run by its timestamp, which
+// has whole seconds only.
+inline std::string NextSecond() {
+    const std::string now = LocalTimestamp();
+    std::string next = now;
+    while (next == now) {
+        ::Sleep(20);
+        next = LocalTimestamp();
+    }
+    return next;
+}
+
 // A copy of the wizard named setup_<tag>.exe: its configuration request
 // carries the tag, which picks the service's scenario.
 inline std::wstring WizardNamedFor(const std::string& tag) {
@@ -39,7 +52,7 @@ inline std::wstring WizardNamedFor(const std::string& tag) {
 // never keeps the single-instance mutex.
 class WizardRun {
 public:
-    explicit WizardRun(const std::string& tag) : since_(LocalTimestamp()), process_(WizardNamedFor(tag)) {
+    explicit WizardRun(const std::string& tag) : since_(NextSecond()), process_(WizardNamedFor(tag)) {
         wizard_ = process_.WaitForWindow(L"Setup", 60000);
     }
 

@@ -8,6 +8,7 @@
 
 #include "TamselDlg.h"
 #include "config/ConfigurationManager.h"
+#include "download/DownloadManager.h"
 #include "pages/LicensePageIsv.h"
 
 CTamselApp::CTamselApp() = default;
@@ -24,8 +25,13 @@ bool CTamselApp::InitInstance() {
 
     gdiplus = std::make_unique<GdiplusSession>();
 
+    const auto config = GetConfiguration();
+    const auto downloads = GetDownloadManager();
+    downloads->downloadFolder = config->downloadFolder;
+    downloads->tempFolder = config->tempFolder;
+
     auto dialog = std::make_unique<CTamselDlg>();
-    dialog->SetBackgroundColor(GetConfiguration()->backgroundColor);
+    dialog->SetBackgroundColor(config->backgroundColor);
     dialog->DoModal();
     dialog.reset();
     return false;

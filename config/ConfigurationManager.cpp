@@ -10,10 +10,6 @@
 #include "util/KnownFolders.h"
 #include "util/Text.h"
 
-MessageSink MessageBoxSink() {
-    return [](const std::wstring& text) { ::MessageBoxW(nullptr, text.c_str(), nullptr, MB_OK); };
-}
-
 int LookupWizardType(const std::string& typeName) {
     static const std::pair<const char*, int> kTypes[] = {{"DLM", 1}, {"ISV", 2}};
     for (const auto& [name, number] : kTypes)

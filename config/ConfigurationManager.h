@@ -10,13 +10,10 @@
 #include <vector>
 
 #include "FolderPlaceholders.h"
+#include "util/MessageSink.h"
 
 class Package;
 namespace Gdiplus { class Image; }
-
-// Shows a message to the user; the program uses a message box, tests record.
-using MessageSink = std::function<void(const std::wstring& text)>;
-MessageSink MessageBoxSink();
 
 // The wizard types: the download manager and the installer; 0 is unknown.
 constexpr int kWizardTypeDlm = 1;

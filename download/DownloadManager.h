@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "config/ConfigurationManager.h"
+#include "util/MessageSink.h"
 #include "util/WindowMessages.h"  // WM_DOWNLOAD_PROGRESS, WM_DOWNLOAD_SIZE_UNKNOWN to the page window
 
 // success, and the failure texts of the transports that failed ("" after a
@@ -33,6 +33,10 @@ public:
     std::atomic<bool> cancelled{false};
     // The file written by the last successful DownloadFile.
     std::wstring lastFilePath;
+    // Where files go: the product into downloadFolder, offers into
+    // tempFolder. Set by the program before the first download.
+    std::wstring downloadFolder;
+    std::wstring tempFolder;
     // Where "Invalid path" goes; a message box from the calling thread.
     MessageSink showMessage = MessageBoxSink();
 

@@ -165,8 +165,7 @@ bool DownloadManager::AppendPathComponent(std::wstring& path, const std::wstring
 DownloadManager::Target DownloadManager::PrepareTarget(const std::wstring& url, const std::wstring& fileName,
                                                        bool useTempFolder) {
     Target target;
-    const auto config = GetConfiguration();
-    std::wstring folder = useTempFolder ? config->tempFolder : config->downloadFolder;
+    std::wstring folder = useTempFolder ? tempFolder : downloadFolder;
     if (folder.empty() || !::PathIsDirectoryW(folder.c_str())) {
         target.error = ::GetLastError();
         if (showMessage) showMessage(L"Invalid path");

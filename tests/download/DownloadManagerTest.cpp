@@ -91,9 +91,9 @@ protected:
         ASSERT_TRUE(::CreateDirectoryW(outer_.c_str(), nullptr));
         ASSERT_TRUE(::CreateDirectoryW(folder_.c_str(), nullptr));
         ASSERT_TRUE(::CreateDirectoryW(tempFolder_.c_str(), nullptr));
-        GetConfiguration()->downloadFolder = folder_;
-        GetConfiguration()->tempFolder = tempFolder_;
         manager_ = GetDownloadManager();
+        manager_->downloadFolder = folder_;
+        manager_->tempFolder = tempFolder_;
         manager_->cancelled = false;
         manager_->showMessage = [this](const std::wstring& text) { messages_.push_back(text); };
         window_ = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
@@ -320,7 +320,7 @@ TEST_F(DownloadTest, TargetPaths) {
     EXPECT_TRUE(manager_->DownloadFile(Http(L"/file/10"), window_, L"", true).first);
     EXPECT_EQ(ReadAll(tempFolder_ + L"\\10"), Body(10));
 
-    GetConfiguration()->downloadFolder = outer_ + L"\\missing";
+    manager_->downloadFolder = outer_ + L"\\missing";
     EXPECT_EQ(manager_->BuildTargetPath(L"http://h/a/setup.exe", L"", false), L"");
     EXPECT_EQ(messages_, std::vector<std::wstring>{L"Invalid path"});
 

@@ -62,8 +62,6 @@ PackageEnvironment EnvironmentFromConfiguration(std::shared_ptr<ConfigurationMan
     return env;
 }
 
-PackageEnvironment EnvironmentFromConfiguration() { return EnvironmentFromConfiguration(GetConfiguration()); }
-
 Package::Package(Token, PackageEnvironment environment) : environment_(std::move(environment)) {}
 
 std::shared_ptr<Package> Package::CreateOffer(const SignedRequest& request, const json& element,
@@ -79,23 +77,12 @@ std::shared_ptr<Package> Package::CreateOffer(const SignedRequest& request, cons
     return package;
 }
 
-std::shared_ptr<Package> Package::CreateOffer(const SignedRequest& request, const json& element,
-                                              const std::string& defaultC, int32_t position) {
-    return CreateOffer(request, element, defaultC, position, EnvironmentFromConfiguration());
-}
-
 std::shared_ptr<Package> Package::CreateMain(const SignedRequest& request, const std::wstring& displayName,
                                              const std::wstring& offerId, const std::wstring& feedId,
                                              const std::wstring& cValue, PackageEnvironment environment) {
     auto package = std::make_shared<Package>(Token{}, std::move(environment));
     package->Reinitialise(request, displayName, offerId, feedId, cValue);
     return package;
-}
-
-std::shared_ptr<Package> Package::CreateMain(const SignedRequest& request, const std::wstring& displayName,
-                                             const std::wstring& offerId, const std::wstring& feedId,
-                                             const std::wstring& cValue) {
-    return CreateMain(request, displayName, offerId, feedId, cValue, EnvironmentFromConfiguration());
 }
 
 void Package::Reinitialise(const SignedRequest& newRequest, const std::wstring& newDisplayName,

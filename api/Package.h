@@ -47,7 +47,6 @@ struct PackageEnvironment {
 
 // Reads the shared configuration (and the machine's version); posts with PostJson.
 PackageEnvironment EnvironmentFromConfiguration(std::shared_ptr<ConfigurationManager> config);
-PackageEnvironment EnvironmentFromConfiguration();
 
 struct RegistryCommand {
     std::wstring utr, utk, utvn, utvt;
@@ -93,16 +92,11 @@ public:
     static std::shared_ptr<Package> CreateOffer(const SignedRequest& request, const nlohmann::json& element,
                                                 const std::string& defaultC, int32_t position,
                                                 PackageEnvironment environment);
-    static std::shared_ptr<Package> CreateOffer(const SignedRequest& request, const nlohmann::json& element,
-                                                const std::string& defaultC, int32_t position);
     // The main product: texts converted in the ANSI code page; no tracking
     // parameters, rule fields at their defaults.
     static std::shared_ptr<Package> CreateMain(const SignedRequest& request, const std::wstring& displayName,
                                                const std::wstring& offerId, const std::wstring& feedId,
                                                const std::wstring& cValue, PackageEnvironment environment);
-    static std::shared_ptr<Package> CreateMain(const SignedRequest& request, const std::wstring& displayName,
-                                               const std::wstring& offerId, const std::wstring& feedId,
-                                               const std::wstring& cValue);
 
     Package(Token, PackageEnvironment environment);
     Package(const Package&) = delete;

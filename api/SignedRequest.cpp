@@ -17,10 +17,9 @@ std::wstring SignatureHeaderValue(const std::string& machineGuid, const std::str
     return L"Signature=" + AnsiToWide(Sha256Hex(machineGuid + timestamp), CP_ACP);
 }
 
-SignedRequest BuildSignedRequest() {
-    const auto config = GetConfiguration();
-    const std::string guid = config->GetMachineGuid();
-    const std::string timestamp = config->GetTimestamp();
+SignedRequest BuildSignedRequest(ConfigurationManager& config) {
+    const std::string guid = config.GetMachineGuid();
+    const std::string timestamp = config.GetTimestamp();
 
     SignedRequest request;
     request.headers.emplace_back(L"Authorization", SignatureHeaderValue(guid, timestamp));
@@ -30,13 +29,13 @@ SignedRequest BuildSignedRequest() {
     auto ansi = [](const std::wstring& w) { return WideToAnsi(w, CP_ACP); };
     request.body["1"] = guid;
     request.body["2"] = timestamp;
-    request.body["3"] = ansi(config->brand);
-    request.body["4"] = ansi(config->appId);
-    request.body["7"] = ansi(config->fileVersion);
+    request.body["3"] = ansi(config.brand);
+    request.body["4"] = ansi(config.appId);
+    request.body["7"] = ansi(config.fileVersion);
     request.body["15"] = 0;
-    request.body["19"] = ansi(config->productCfl);
-    request.body["21"] = ansi(config->productCh);
-    request.body["22"] = ansi(config->productTitle);
+    request.body["19"] = ansi(config.productCfl);
+    request.body["21"] = ansi(config.productCh);
+    request.body["22"] = ansi(config.productTitle);
     request.body["31"] = WindowsVersionText();
     BOOL wow64 = FALSE;
     request.body["38"] = (::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64) ? "1" : "0";

@@ -14,8 +14,10 @@ struct SignedRequest {
     std::vector<HttpHeader> headers;
 };
 
+class ConfigurationManager;
+
 // Reads the configuration and the machine; sends nothing.
-SignedRequest BuildSignedRequest();
+SignedRequest BuildSignedRequest(ConfigurationManager& config);
 // "major.minor.build" from RtlGetVersion, "" when it fails.
 std::string WindowsVersionText();
 // "Signature=" and the SHA-256 of machine identifier and timestamp.

@@ -27,7 +27,7 @@ std::wstring SingleInstanceMutexName(const char* wizardTypeName) {
 CTamselDlg::CTamselDlg()
     : ui::Dialog(IDD_TAMSEL_DIALOG),
       config(GetConfiguration()),
-      languageManager(std::make_shared<LanguageManager>()),
+      languageManager(std::make_shared<LanguageManager>(config)),
       flow(*config, [](const std::shared_ptr<Package>& offer, const std::string& reason) {
           offer->SendEvent(2, nlohmann::json{{"13", reason}});
       }) {
@@ -167,7 +167,7 @@ void CTamselDlg::OnLoadCompleteMessage() {
         const std::wstring offerId = config->wizardType == kWizardTypeDlm   ? config->productTitle
                                      : config->wizardType == kWizardTypeIsv ? config->appId
                                                                             : std::wstring();
-        config->mainPackage->Reinitialise(BuildSignedRequest(), config->productTitle, offerId, config->productCfl,
+        config->mainPackage->Reinitialise(BuildSignedRequest(*config), config->productTitle, offerId, config->productCfl,
                                           config->productCh);
     }
 
@@ -191,9 +191,9 @@ void CTamselDlg::OnLoadCompleteMessage() {
 
 void CTamselDlg::StartMainPackage() {
     const bool isv = config->wizardType == kWizardTypeIsv;
-    auto main = Package::CreateMain(BuildSignedRequest(), isv ? config->productTitle : std::wstring(),
+    auto main = Package::CreateMain(BuildSignedRequest(*config), isv ? config->productTitle : std::wstring(),
                                     isv ? config->appId : std::wstring(), isv ? config->productCfl : std::wstring(),
-                                    isv ? config->productCh : std::wstring());
+                                    isv ? config->productCh : std::wstring(), EnvironmentFromConfiguration(config));
     config->mainPackage = main;
     main->SendEvent(1);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "api/Package.h"
+#include "config/ConfigurationManager.h"
 #include "eligibility/OfferFilter.h"
 #include "eligibility/OfferSelection.h"
 #include "eligibility/Probes.h"
@@ -196,7 +197,7 @@ int main() {
     for (const auto& family : families) {
         const auto only = MakeOffers(machine, family.keys);
         const double us = MedianOf([&] {
-            OfferFilter filter(kOffers * 2);
+            OfferFilter filter(kOffers * 2, GetConfiguration());
             Select(filter, only);
         });
         std::printf("  %-18s %10.1f us per offer\n", family.name, us / kOffers);
@@ -206,7 +207,7 @@ int main() {
     std::vector<double> runs, firsts, rests;
     int accepted = 0;
     for (int run = 0; run < kRuns; ++run) {
-        OfferFilter filter(kOffers * 2);
+        OfferFilter filter(kOffers * 2, GetConfiguration());
         // An offer's turn lasts from its mark to the next one: its check and
         // its place in the list.
         std::vector<double> marks;

@@ -43,6 +43,8 @@ public:
 
 class SystemFacts : public MachineFacts {
 public:
+    // folders: what "{commonpf}" and the other folder placeholders stand for.
+    explicit SystemFacts(FolderPlaceholderList folders = {});
     Measurement FreeDiskSpaceMiB() override;
     Measurement TotalMemoryMiB() override;
     Measurement ProcessorSpeedMHz() override;

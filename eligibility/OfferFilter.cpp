@@ -59,10 +59,12 @@ const OfferFilter::Rule OfferFilter::kRules[] = {
     &OfferFilter::PushNotificationDateRule,
 };
 
-OfferFilter::OfferFilter(int32_t maxOffers) : OfferFilter(maxOffers, std::make_shared<SystemFacts>()) {}
+OfferFilter::OfferFilter(int32_t maxOffers, std::shared_ptr<ConfigurationManager> config)
+    : OfferFilter(maxOffers, std::make_shared<SystemFacts>(config->GetFolderPlaceholders()), config) {}
 
-OfferFilter::OfferFilter(int32_t maxOffers, std::shared_ptr<MachineFacts> facts)
-    : facts_(std::move(facts)), config_(GetConfiguration()), maxOffers_(maxOffers) {}
+OfferFilter::OfferFilter(int32_t maxOffers, std::shared_ptr<MachineFacts> facts,
+                         std::shared_ptr<ConfigurationManager> config)
+    : facts_(std::move(facts)), config_(std::move(config)), maxOffers_(maxOffers) {}
 
 bool OfferFilter::CheckOffer(const std::shared_ptr<Package>& package, bool& limitReached,
                              const PackageList& accepted) {

@@ -19,9 +19,11 @@ public:
     using PackageList = std::vector<std::shared_ptr<Package>>;
 
     // maxOffers: the configuration's offer limit. The machine is measured
-    // through SystemFacts, whose answers last as long as this filter.
-    explicit OfferFilter(int32_t maxOffers);
-    OfferFilter(int32_t maxOffers, std::shared_ptr<MachineFacts> facts);
+    // through SystemFacts, whose answers last as long as this filter. The
+    // configuration gives the program's version and the offer allowance,
+    // which the filter raises.
+    OfferFilter(int32_t maxOffers, std::shared_ptr<ConfigurationManager> config);
+    OfferFilter(int32_t maxOffers, std::shared_ptr<MachineFacts> facts, std::shared_ptr<ConfigurationManager> config);
 
     // True when the offer is accepted (the caller appends it to accepted).
     // limitReached comes back true when no further offer can be accepted.

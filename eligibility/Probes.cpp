@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <string>
 
-#include "config/ConfigurationManager.h"
+#include "config/FolderPlaceholders.h"
 #include "util/Handles.h"
 #include "util/KnownFolders.h"
 
@@ -138,11 +138,10 @@ bool AnyPathExists(const std::vector<std::wstring>& paths) {
 }
 
 bool ProbeChromePresent(ProbeCache& cache) {
-    const auto config = GetConfiguration();
     std::vector<std::wstring> candidates{
-        config->ExpandFolderPlaceholders(L"{commonpf}\\Chromium\\Application\\chrome.exe"),
-        config->ExpandFolderPlaceholders(L"{commonpf}\\Google\\Chrome\\Application\\chrome.exe"),
-        config->ExpandFolderPlaceholders(L"{localappdata}\\Chromium\\Application\\chrome.exe"),
+        ExpandPlaceholders(L"{commonpf}\\Chromium\\Application\\chrome.exe", cache.folders),
+        ExpandPlaceholders(L"{commonpf}\\Google\\Chrome\\Application\\chrome.exe", cache.folders),
+        ExpandPlaceholders(L"{localappdata}\\Chromium\\Application\\chrome.exe", cache.folders),
     };
     std::wstring folder;
     if (win32::ReadValueAsText(L"hkey_local_machine", L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\chrome.exe",

@@ -11,6 +11,7 @@
 
 #include "Registry.h"
 #include "Wow64.h"
+#include "config/FolderPlaceholders.h"
 #include "util/Clock.h"
 
 // A measurement in its unit, or the reason text reported when it failed.
@@ -39,6 +40,7 @@ struct ProbeCache {
     std::vector<std::wstring> runningProcesses;  // empty: not taken yet
     AppPathsIndex appPaths;                      // empty: not built yet
     win32::SoftwareSubkeyCache softwareSubkeys;
+    FolderPlaceholderList folders;  // expands the browser's install folders
 };
 
 // Total physical memory in whole MiB.

@@ -20,7 +20,7 @@ LanguageManager::LanguageManager(std::shared_ptr<ConfigurationManager> config, M
       module_(module ? module : ::GetModuleHandleW(nullptr)) {}
 
 std::shared_ptr<ConfigurationManager> LanguageManager::Config() const {
-    return config_ ? config_ : GetConfiguration();
+    return config_;
 }
 
 std::vector<int> LanguageManager::GetLocaleResourceIds() {

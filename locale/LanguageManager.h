@@ -16,10 +16,10 @@ class TranslatablePage;
 // into a key -> text table and re-translates every live page on a change.
 class LanguageManager {
 public:
-    // config: null means the process's configuration, fetched at each use
-    // (the manager is created before the configuration exists).
-    explicit LanguageManager(std::shared_ptr<ConfigurationManager> config = nullptr,
-                             MessageSink showMessage = MessageBoxSink(), HMODULE module = nullptr);
+    // config: the wizard type picks the locale documents; the chosen
+    // language is stored there.
+    explicit LanguageManager(std::shared_ptr<ConfigurationManager> config, MessageSink showMessage = MessageBoxSink(),
+                             HMODULE module = nullptr);
 
     std::vector<int> GetLocaleResourceIds();
     void FillLanguageList(HWND combo);
@@ -32,8 +32,9 @@ public:
     const LocaleTexts& Texts() const { return texts; }
     const std::vector<TranslatablePage*>& RegisteredPages() const { return registeredPages; }
 
-private:
     std::shared_ptr<ConfigurationManager> Config() const;
+
+private:
     bool LoadDocument(int id, tinyxml2::XMLDocument& document);
     bool LoadTexts(const tinyxml2::XMLDocument& document);
     void ShowParseError(const std::string& detail);

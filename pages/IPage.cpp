@@ -22,7 +22,7 @@ IPage::IPage(std::shared_ptr<LanguageManager> manager, std::shared_ptr<Configura
 }
 
 IPage::IPage(std::shared_ptr<LanguageManager> manager, UINT templateId, HWND parent)
-    : IPage(std::move(manager), GetConfiguration(), templateId, parent) {}
+    : IPage(manager, manager->Config(), templateId, parent) {}
 
 IPage::~IPage() { languageManager->UnregisterPage(this); }
 

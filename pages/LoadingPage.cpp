@@ -58,11 +58,12 @@ nlohmann::json RequestRemoteConfiguration(const ConfigurationManager& config) {
     return GetApiManager()->RequestConfiguration(config.configEndpointUrl, BuildConfigurationRequest(facts));
 }
 
-LoadFactories ProgramLoadFactories() {
+LoadFactories ProgramLoadFactories(std::shared_ptr<ConfigurationManager> config) {
     LoadFactories make;
-    make.filter = [](int32_t maxOffers) { return std::make_unique<OfferFilter>(maxOffers); };
-    make.package = [](const nlohmann::json& element, int32_t position) {
-        return Package::CreateOffer(BuildSignedRequest(), element, "", position);
+    make.filter = [config](int32_t maxOffers) { return std::make_unique<OfferFilter>(maxOffers, config); };
+    make.package = [config](const nlohmann::json& element, int32_t position) {
+        return Package::CreateOffer(BuildSignedRequest(*config), element, "", position,
+                                    EnvironmentFromConfiguration(config));
     };
     return make;
 }
@@ -74,7 +75,7 @@ LoadingPage::LoadingPage(std::shared_ptr<LanguageManager> languageManager, std::
     shared_->source = source ? std::move(source) : AnswerSource([cfg = shared_->config] {
         return RequestRemoteConfiguration(*cfg);
     });
-    shared_->factories = factories.filter && factories.package ? std::move(factories) : ProgramLoadFactories();
+    shared_->factories = factories.filter && factories.package ? std::move(factories) : ProgramLoadFactories(shared_->config);
 }
 
 LoadingPage::~LoadingPage() { Revoke(); }

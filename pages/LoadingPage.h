@@ -48,4 +48,4 @@ private:
 // configuration and the program's file name, sent through the API manager.
 nlohmann::json RequestRemoteConfiguration(const ConfigurationManager& config);
 // Packages and the filter as the program makes them.
-LoadFactories ProgramLoadFactories();
+LoadFactories ProgramLoadFactories(std::shared_ptr<ConfigurationManager> config);

@@ -20,6 +20,9 @@ using nlohmann::json;
 
 namespace {
 
+SignedRequest Request() { return BuildSignedRequest(*GetConfiguration()); }
+PackageEnvironment Environment() { return EnvironmentFromConfiguration(GetConfiguration()); }
+
 // Unique per run and prefix, so stored events of other runs never match.
 std::string UniqueId(const std::string& what) {
     return what + "-" + testenv::Config() + "-" + GetConfiguration()->GetTimestamp() + "-" +
@@ -67,8 +70,8 @@ std::vector<std::string> KeysInTextOrder(const std::string& data) {
 TEST(PackageEventsOverHttps, OfferAndMainProductEventsAreStoredAsSent) {
     const auto config = GetConfiguration();
     const std::string offerId = UniqueId("notes");
-    SignedRequest request = BuildSignedRequest();
-    auto offer = Package::CreateOffer(request, OfferElement(offerId), "", 1);
+    SignedRequest request = Request();
+    auto offer = Package::CreateOffer(request, OfferElement(offerId), "", 1, Environment());
     offer->SendEvent(2, json{{"13", "FILE EXISTS"}});
     offer->WaitForEvents();
     EXPECT_TRUE(offer->EventsClosed());
@@ -95,9 +98,9 @@ TEST(PackageEventsOverHttps, OfferAndMainProductEventsAreStoredAsSent) {
 
     // The main product: started (1) keeps it open, so its download (3) still goes out.
     const std::string title = UniqueId("Product");
-    SignedRequest mainRequest = BuildSignedRequest();
+    SignedRequest mainRequest = Request();
     mainRequest.body["22"] = title;
-    auto main = Package::CreateMain(mainRequest, L"", L"", L"", L"");
+    auto main = Package::CreateMain(mainRequest, L"", L"", L"", L"", Environment());
     main->SendEvent(1);
     main->WaitForEvents();
     EXPECT_FALSE(main->EventsClosed());
@@ -121,7 +124,7 @@ TEST(PackageEventsOverHttps, OfferAndMainProductEventsAreStoredAsSent) {
 
 TEST(PackageEventsOverHttps, DeclinedOfferSendsNothingWhenTheUserQuits) {
     const std::string offerId = UniqueId("declined");
-    auto offer = Package::CreateOffer(BuildSignedRequest(), OfferElement(offerId), "", 0);
+    auto offer = Package::CreateOffer(Request(), OfferElement(offerId), "", 0, Environment());
     offer->SendEvent(4);
     offer->WaitForEvents();
     offer->SendEvent(5);
@@ -133,7 +136,7 @@ TEST(PackageEventsOverHttps, DeclinedOfferSendsNothingWhenTheUserQuits) {
 
 TEST(PackageEventsOverHttps, PackageOutlivesItsWorkers) {
     const std::string offerId = UniqueId("released");
-    auto offer = Package::CreateOffer(BuildSignedRequest(), OfferElement(offerId), "", 0);
+    auto offer = Package::CreateOffer(Request(), OfferElement(offerId), "", 0, Environment());
     std::weak_ptr<Package> watch = offer;
     for (int i = 0; i < 4; ++i) offer->SendEvent(1, json{{"13", "n" + std::to_string(i)}});
     offer.reset();  // the workers alone keep it now
@@ -145,10 +148,10 @@ TEST(PackageEventsOverHttps, PackageOutlivesItsWorkers) {
 TEST(PackageEventsToAMisbehavingPeer, RefusedEventIsTriedTwiceThenDropped) {
     const std::string peer = testenv::Get("TAMSEL_TEST_PEER");
     if (peer.empty()) GTEST_SKIP() << "run through run-with-peer.sh";
-    PackageEnvironment env = EnvironmentFromConfiguration();
+    PackageEnvironment env = Environment();
     env.eventEndpointUrl = L"https://" + std::wstring(peer.begin(), peer.end()) + L"/status/500";
     const std::string offerId = UniqueId("refused");
-    auto offer = Package::CreateOffer(BuildSignedRequest(), OfferElement(offerId), "", 0, env);
+    auto offer = Package::CreateOffer(Request(), OfferElement(offerId), "", 0, env);
     offer->SendEvent(3);
     offer->WaitForEvents();
     EXPECT_FALSE(offer->EventsClosed());  // a later closing event may still go out
@@ -172,9 +175,9 @@ TEST(PackageEventsToAMisbehavingPeer, RefusedEventIsTriedTwiceThenDropped) {
 
 TEST(PackageEventsToAMisbehavingPeer, WaitingEndsWhenTheServiceIsDown) {
     // Nothing listens on this loopback address: the post fails at once.
-    PackageEnvironment env = EnvironmentFromConfiguration();
+    PackageEnvironment env = Environment();
     env.eventEndpointUrl = L"https://127.0.0.3/zbd";
-    auto offer = Package::CreateOffer(BuildSignedRequest(), OfferElement(UniqueId("down")), "", 0, env);
+    auto offer = Package::CreateOffer(Request(), OfferElement(UniqueId("down")), "", 0, env);
     offer->SendEvent(5);
     offer->SendEvent(4);
     offer->WaitForEvents();
@@ -192,7 +195,7 @@ TEST(PackageImage, DecodedFromTheFileEndpointOrLeftOut) {
         for (const auto& c : cases) {
             json element = OfferElement("image-test");
             element["ps"]["i"] = c.path;
-            auto offer = Package::CreateOffer(BuildSignedRequest(), element, "", 0);
+            auto offer = Package::CreateOffer(Request(), element, "", 0, Environment());
             const tamsel::KernelHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
             HANDLE signal = done.Get();
             offer->DownloadImage([signal] { ::SetEvent(signal); });
@@ -201,7 +204,7 @@ TEST(PackageImage, DecodedFromTheFileEndpointOrLeftOut) {
             offer->ReleaseImage();
         }
         // The main product's image comes with the configuration: done at once.
-        auto main = Package::CreateMain(BuildSignedRequest(), L"", L"", L"", L"");
+        auto main = Package::CreateMain(Request(), L"", L"", L"", L"", Environment());
         bool called = false;
         main->DownloadImage([&called] { called = true; });
         EXPECT_TRUE(called);
@@ -214,7 +217,7 @@ TEST(PackageImage, NothingIsDecodedOrFreedThroughGdiplusAfterItsShutDown) {
     auto gdiplus = std::make_unique<GdiplusSession>();
     json element = OfferElement("image-late");
     element["ps"]["i"] = "images/notes.png";
-    auto offer = Package::CreateOffer(BuildSignedRequest(), element, "", 0);
+    auto offer = Package::CreateOffer(Request(), element, "", 0, Environment());
     const tamsel::KernelHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     HANDLE signal = done.Get();
     offer->DownloadImage([signal] { ::SetEvent(signal); });

@@ -11,7 +11,7 @@
 
 TEST(SignedRequest, BodyKeysAndSignature) {
     const auto config = GetConfiguration();
-    const SignedRequest request = BuildSignedRequest();
+    const SignedRequest request = BuildSignedRequest(*GetConfiguration());
 
     std::set<std::string> keys;
     for (const auto& item : request.body.items()) keys.insert(item.key());
@@ -45,7 +45,7 @@ TEST(SignedRequest, BodyKeysAndSignature) {
     EXPECT_EQ(SignatureHeaderValue("", "20261209235959"), L"Signature=" + std::wstring(hex.begin(), hex.end()));
 
     config->productTitle = L"Notes";
-    EXPECT_EQ(BuildSignedRequest().body["22"], "Notes");
+    EXPECT_EQ(BuildSignedRequest(*GetConfiguration()).body["22"], "Notes");
     config->productTitle.clear();
 }
 
@@ -60,7 +60,7 @@ TEST(PostJson, ConfigurationRequestReachesTheService) {
 }
 
 TEST(PostJson, SignedEventIsTakenOnPort443WhateverTheUrlSays) {
-    SignedRequest request = BuildSignedRequest();
+    SignedRequest request = BuildSignedRequest(*GetConfiguration());
     request.body["6"] = "1";
     request.body["10"] = 1;  // as the event machinery fills it
     const nlohmann::json document{{"data", request.body.dump()}, {"table", "zb_analytics"}};

@@ -116,7 +116,7 @@ FilterRun RunOffers(OfferFilter& filter, OfferFactory& factory, const std::vecto
 std::string Judge(const json& settings, const std::function<void(FactTable&)>& machine) {
     auto facts = std::make_shared<FactTable>();
     if (machine) machine(*facts);
-    OfferFilter filter(5, facts);
+    OfferFilter filter(5, facts, GetConfiguration());
     OfferFactory factory;
     const FilterRun run = RunOffers(filter, factory, {{"solo", settings}});
     return run.outcomes.empty() ? "?" : run.outcomes.front();
@@ -355,7 +355,7 @@ TEST(UninstallDays, AreMultipliedIn32BitSignedArithmetic) {
 TEST_F(FilterTest, UnreadableNumbersLeaveTheCheck) {
     auto facts = std::make_shared<FactTable>();
     facts->texts[{L"hkey_local_machine", L"software\\vendor", L"removed"}] = L"yesterday";
-    OfferFilter filter(5, facts);
+    OfferFilter filter(5, facts, GetConfiguration());
     OfferFactory factory;
     const json r{{"utr", "hkey_local_machine"}, {"utk", "software\\vendor"}, {"utvn", "removed"}, {"utvt", "s"},
                  {"umd", 1}};
@@ -402,7 +402,7 @@ TEST_F(FilterTest, OnlyWhatAnOfferAsksIsMeasured) {
     for (const auto& c : cases) {
         auto facts = std::make_shared<FactTable>();
         facts->chrome = true;
-        OfferFilter filter(5, facts);
+        OfferFilter filter(5, facts, GetConfiguration());
         OfferFactory factory;
         bool limit = false;
         filter.CheckOffer(factory.Make("A", c.settings, 0), limit, {});
@@ -423,7 +423,7 @@ TEST_F(FilterTest, InMemoryRulesRejectBeforeAnyMeasurement) {
                       {"iapp", {"x.exe"}},
                       {"x", 2}};
     auto facts = std::make_shared<FactTable>();
-    OfferFilter filter(5, facts);
+    OfferFilter filter(5, facts, GetConfiguration());
     OfferFactory factory;
     const FilterRun run = RunOffers(filter, factory, {{"A", {{"v", 1}}}, {"B", costly}});
     EXPECT_EQ(run.outcomes, (std::vector<std::string>{"+", "SAME VERTICAL OFFER ALREADY PRESENT"}));
@@ -433,7 +433,7 @@ TEST_F(FilterTest, InMemoryRulesRejectBeforeAnyMeasurement) {
 TEST_F(FilterTest, MeasurementsAreAskedAgainForEachOffer) {
     // The filter leaves caching to the facts: it asks every offer's question.
     auto facts = std::make_shared<FactTable>();
-    OfferFilter filter(5, facts);
+    OfferFilter filter(5, facts, GetConfiguration());
     OfferFactory factory;
     RunOffers(filter, factory, {{"A", {{"v", 1}, {"ram", 1}}}, {"B", {{"v", 2}, {"ram", 1}}}});
     EXPECT_EQ(facts->calls.count("TotalMemoryMiB"), 2u);
@@ -523,7 +523,7 @@ TEST_F(FilterTest, LimitVerticalsExclusivityAndShowOrder) {
     };
     for (const SequenceCase& c : cases) {
         config_->extraOfferAllowance = c.allowance;
-        OfferFilter filter(c.maxOffers, std::make_shared<FactTable>());
+        OfferFilter filter(c.maxOffers, std::make_shared<FactTable>(), GetConfiguration());
         OfferFactory factory;
         const FilterRun run = RunOffers(filter, factory, c.offers);
         EXPECT_EQ(run.outcomes, c.outcomes) << c.what;
@@ -533,7 +533,7 @@ TEST_F(FilterTest, LimitVerticalsExclusivityAndShowOrder) {
 
 TEST_F(FilterTest, ALimitNearTheTopOfTheRangeDoesNotOverflow) {
     config_->extraOfferAllowance = 1;
-    OfferFilter filter(2147483647, std::make_shared<FactTable>());
+    OfferFilter filter(2147483647, std::make_shared<FactTable>(), GetConfiguration());
     OfferFactory factory;
     const FilterRun run = RunOffers(filter, factory, {{"A", {{"v", 1}}}, {"B", {{"v", 2}}}});
     EXPECT_EQ(run.outcomes, (std::vector<std::string>{"+", "+"}));

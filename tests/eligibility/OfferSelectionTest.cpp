@@ -90,7 +90,7 @@ TEST_F(SelectionTest, ExclusiveOffersAndTheLimitEndTheList) {
          {"A", "B", "C"}, {0, 0, 1}, {"B"}},
     };
     for (const auto& c : cases) {
-        OfferFilter filter(c.maxOffers, std::make_shared<FactTable>());
+        OfferFilter filter(c.maxOffers, std::make_shared<FactTable>(), GetConfiguration());
         OfferFactory factory;
         Made made;
         int packageCount = 3;  // counts on from what it held
@@ -108,7 +108,7 @@ TEST_F(SelectionTest, FailuresLeaveTheLoop) {
     const json offers = Offers({{"A", {{"v", 1}}}, {"B", {{"v", 2}}}, {"C", {{"v", 3}}}});
     {
         // The factory's failure (a package that cannot be parsed) ends the loop as it is.
-        OfferFilter filter(5, std::make_shared<FactTable>());
+        OfferFilter filter(5, std::make_shared<FactTable>(), GetConfiguration());
         OfferFactory factory;
         Made made;
         const PackageFactory recording = Recording(factory, made);
@@ -125,7 +125,7 @@ TEST_F(SelectionTest, FailuresLeaveTheLoop) {
         // The filter's failure: a stored time that is not a number.
         auto facts = std::make_shared<FactTable>();
         facts->texts[{L"hkey_local_machine", L"software\\vendor", L"removed"}] = L"yesterday";
-        OfferFilter filter(5, facts);
+        OfferFilter filter(5, facts, GetConfiguration());
         OfferFactory factory;
         Made made;
         int packageCount = 0;
@@ -142,7 +142,7 @@ TEST_F(SelectionTest, FailuresLeaveTheLoop) {
     }
     {
         // Offers that are not an array: an object's values are not offers.
-        OfferFilter filter(5, std::make_shared<FactTable>());
+        OfferFilter filter(5, std::make_shared<FactTable>(), GetConfiguration());
         OfferFactory factory;
         Made made;
         int packageCount = 0;

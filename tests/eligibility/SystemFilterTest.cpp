@@ -11,6 +11,7 @@
 #include "OfferFactory.h"
 #include "TestRegistry.h"
 #include "common/TestEnvironment.h"
+#include "config/ConfigurationManager.h"
 #include "eligibility/OfferFilter.h"
 #include "eligibility/Probes.h"
 
@@ -25,7 +26,7 @@ std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end(
 
 // "+" when accepted, else the reported reason.
 std::string Judge(const json& settings) {
-    OfferFilter filter(5);
+    OfferFilter filter(5, GetConfiguration());
     OfferFactory factory;
     bool limit = false;
     if (filter.CheckOffer(factory.Make("solo", settings, 0), limit, {})) return "+";
@@ -94,7 +95,7 @@ TEST_F(OnThisMachine, EntriesThatCannotBeEvaluatedLeaveTheCheck) {
         {"data that is no number", {{"rvd", {native + "\\count\\seven"}}}, false},
     };
     for (const auto& c : cases) {
-        OfferFilter filter(5);
+        OfferFilter filter(5, GetConfiguration());
         OfferFactory factory;
         bool limit = false;
         const auto package = factory.Make("A", c.settings, 0);

@@ -44,7 +44,7 @@ struct Reader {
         LoadFactories make;
         make.filter = [this](int32_t maxOffers) {
             filterLimit = maxOffers;
-            return std::make_unique<OfferFilter>(maxOffers, std::make_shared<FactTable>());
+            return std::make_unique<OfferFilter>(maxOffers, std::make_shared<FactTable>(), GetConfiguration());
         };
         make.package = [this](const json& element, int32_t position) {
             return factory.Make(element.at("ad").at("o").get<std::string>(), element.at("ps"), position);
@@ -146,7 +146,7 @@ TEST(LoadPackages, TheInstallerReadsNoProductBlock) {
     answer.erase("i");
     LoadFactories make;
     make.filter = [](int32_t maxOffers) {
-        return std::make_unique<OfferFilter>(maxOffers, std::make_shared<FactTable>());
+        return std::make_unique<OfferFilter>(maxOffers, std::make_shared<FactTable>(), GetConfiguration());
     };
     make.package = [&reader](const json& element, int32_t position) {
         return reader.factory.Make(element.at("ad").at("o").get<std::string>(), element.at("ps"), position);

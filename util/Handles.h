@@ -3,6 +3,7 @@
 // closed by its owner, on every path, by exactly one of these.
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <utility>
 
 namespace tamsel {
@@ -91,6 +92,11 @@ struct WinInetHandleTraits {
     static Value Invalid() noexcept { return nullptr; }
     static void Close(Value h) noexcept;
 };
+struct ComStringTraits {  // SysAllocString, SysAllocStringLen
+    using Value = BSTR;
+    static Value Invalid() noexcept { return nullptr; }
+    static void Close(Value s) noexcept { ::SysFreeString(s); }
+};
 struct CryptProviderTraits {
     using Value = ULONG_PTR;  // HCRYPTPROV
     static Value Invalid() noexcept { return 0; }
@@ -111,6 +117,7 @@ using GlobalMemory = UniqueHandle<GlobalMemoryTraits>;
 using ModuleHandle = UniqueHandle<ModuleTraits>;
 using WinHttpHandle = UniqueHandle<WinHttpHandleTraits>;
 using WinInetHandle = UniqueHandle<WinInetHandleTraits>;
+using ComString = UniqueHandle<ComStringTraits>;
 using CryptProvider = UniqueHandle<CryptProviderTraits>;
 using CryptHash = UniqueHandle<CryptHashTraits>;
 

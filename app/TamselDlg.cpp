@@ -182,7 +182,10 @@ void CTamselDlg::OnLoadCompleteMessage() {
         CreateAndAddPage(std::make_unique<DownloadPageDlm>(languageManager, config, hwnd_), rect);
         CreateAndAddPage(std::make_unique<FinishPageDlm>(languageManager, config, hwnd_), rect);
     } else if (config->wizardType == kWizardTypeIsv) {
-        CreateAndAddPage(std::make_unique<DownloadPageIsv>(languageManager, config, hwnd_), rect);
+        auto download = std::make_unique<DownloadPageIsv>(languageManager, config, hwnd_);
+        download->SetInstallStartedCallback([this] { installing = true; });
+        download->SetInstallEndedCallback([this] { installing = false; });
+        CreateAndAddPage(std::move(download), rect);
         CreateAndAddPage(std::make_unique<FinishPageIsv>(languageManager, config, hwnd_), rect);
     }
     flow.SetOffers(offers);
@@ -215,6 +218,7 @@ void CTamselDlg::OnButton(ButtonType button) {
         EndDialog(1);
         break;
     case WizardFlow::Step::Close:
+        CleanUpTempFolder();
         ::ShowWindow(hwnd_, SW_HIDE);
         WaitForReports();
         EndDialog(1);
@@ -267,6 +271,7 @@ void CTamselDlg::OnClose() {
     ::ShowWindow(hwnd_, SW_HIDE);
     config->userQuit = true;
     GetDownloadManager()->cancelled = true;
+    for (const auto& page : pages) page->StopWork();
     const std::vector<std::shared_ptr<Package>> shown = config->shownOffers;
     for (const auto& offer : shown) {
         offer->SendEvent(5);

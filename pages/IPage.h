@@ -27,12 +27,15 @@ class IPage : public ui::Dialog, public TranslatablePage {
 public:
     IPage(std::shared_ptr<LanguageManager> languageManager, std::shared_ptr<ConfigurationManager> config,
           UINT templateId, HWND parent);
-    // With the process's configuration.
+    // With the language manager's configuration.
     IPage(std::shared_ptr<LanguageManager> languageManager, UINT templateId, HWND parent);
     ~IPage() override;
 
     void RegisterText(int controlId, const std::string& key);
     virtual void OnNavigateToPage() {}
+    // The user quit: a page that runs work ends it before the wizard removes
+    // the run's files.
+    virtual void StopWork() {}
     // Pages keep both callbacks here; the error page ignores the second.
     virtual void SetButtonCallback(ButtonCallback callback) { buttonCallback = std::move(callback); }
     virtual void SetErrorCallback(ErrorCallback callback) { errorCallback = std::move(callback); }

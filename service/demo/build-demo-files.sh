@@ -2,6 +2,7 @@
 # Lays out the demo's files folder (what the service serves under /f/):
 #   OUTDIR/images/*.png      product and offer images
 #   OUTDIR/installers/*.exe  small harmless Windows installers
+#   OUTDIR/installers/tool-setup.zip  one of them in a ZIP archive, with a readme
 #   OUTDIR/legal/*.html      privacy and terms pages the campaign links to
 #
 #   service/demo/build-demo-files.sh OUTDIR
@@ -39,5 +40,17 @@ notes-setup.exe notes
 clean-setup.exe clean
 weather-setup.exe weather
 backup-setup.exe backup
+tool-setup.exe tool
 LIST
+
+# An offer delivered as an archive: the wizard unpacks it and starts the
+# program inside.
+python3 - "$out/installers" <<'PY'
+import sys, zipfile
+folder = sys.argv[1]
+with zipfile.ZipFile(folder + "/tool-setup.zip.tmp", "w", zipfile.ZIP_DEFLATED) as archive:
+    archive.write(folder + "/tool-setup.exe", "setup.exe")
+    archive.writestr("readme.txt", "Tamsel Tool, a demo package delivered as a ZIP archive.\r\n")
+PY
+mv -f "$out/installers/tool-setup.zip.tmp" "$out/installers/tool-setup.zip"
 echo "demo files in $out"

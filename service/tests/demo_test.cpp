@@ -81,7 +81,8 @@ TEST(Demo, TestCampaignAnswersEachTagWithItsScenario) {
   const Case cases[] = {
       {"", 3, "demo"},        {"xx-0000", 3, "demo"}, {"t3-acpt", 3, "demo"},
       {"t3-saad", 3, "demo"}, {"t3-sied", 3, "demo"}, {"t4-mo02", 4, "demo"},
-      {"t0-none", 0, "demo"}, {"tc-00xa", 3, "00xA"},
+      {"t0-none", 0, "demo"}, {"tc-00xa", 3, "00xA"}, {"t2-fail", 2, "demo"},
+      {"tm-fail", 1, "demo"}, {"tz-zip1", 1, "demo"},
   };
   auto client = harness::Client(service.port());
   for (const Case& c : cases) {

@@ -12,7 +12,7 @@ import sys
 
 IMPORTS = {
     "advapi32.dll", "comctl32.dll", "gdi32.dll", "gdiplus.dll", "kernel32.dll",
-    "msvcrt.dll", "ole32.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "version.dll",
+    "msvcrt.dll", "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "version.dll",
     "winhttp.dll", "wininet.dll",
 }
 

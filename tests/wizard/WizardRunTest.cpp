@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "WizardRun.h"
@@ -28,7 +31,8 @@ const char* const kProductTitle = "Tamsel Demo App";
 
 struct StoredEvent {
     int code;
-    std::string reason;
+    std::string reason;   // "13"
+    std::string failure;  // "12"
 };
 
 // Events the service stored for an offer, sent from this prefix since `since`.
@@ -45,7 +49,7 @@ std::vector<StoredEvent> StoredEvents(const std::string& offerId, const std::str
     for (const json& stored : json::parse(response)) {
         const json data = json::parse(stored.at("data").get<std::string>());
         if (data.value("1", "") != machine || data.value("2", "") < since) continue;
-        events.push_back({stored.at("code").get<int>(), stored.value("reason", "")});
+        events.push_back({stored.at("code").get<int>(), stored.value("reason", ""), stored.value("failure", "")});
     }
     return events;
 }
@@ -71,14 +75,16 @@ std::vector<int> Codes(const std::vector<StoredEvent>& events) {
 struct FlowScenario {
     const char* tag;
     std::vector<int> buttons;  // on the product pages, in order
-    // Per offer id: the codes stored, and the reason of a code 2.
+    // Per offer id: the codes stored (3 for an accepted offer whose installer
+    // was started), and the reason of a code 2.
     std::vector<std::pair<std::string, std::vector<int>>> codes;
     std::vector<std::pair<std::string, std::string>> reasons;
 };
 
 TEST(WizardRun, OffersAnsweredOnTheProductPagesAreReportedAsTheFlowDecides) {
     const FlowScenario scenarios[] = {
-        {"t3-acpt", {IDC_ACCEPT, IDC_ACCEPT, IDC_ACCEPT}, {{"t3-acpt-1", {}}, {"t3-acpt-2", {}}, {"t3-acpt-3", {}}}, {}},
+        {"t3-acpt", {IDC_ACCEPT, IDC_ACCEPT, IDC_ACCEPT},
+         {{"t3-acpt-1", {3}}, {"t3-acpt-2", {3}}, {"t3-acpt-3", {3}}}, {}},
         {"t3-saad", {IDC_DECLINE},
          {{"t3-saad-1", {4}}, {"t3-saad-2", {2}}, {"t3-saad-3", {2}}},
          {{"t3-saad-2", "SKIP ALL AFTER DECLINE OFFER DECLINED"}, {"t3-saad-3", "SKIP ALL AFTER DECLINE OFFER DECLINED"}}},
@@ -86,10 +92,10 @@ TEST(WizardRun, OffersAnsweredOnTheProductPagesAreReportedAsTheFlowDecides) {
          {{"t3-skip-1", {4}}, {"t3-skip-2", {2}}, {"t3-skip-3", {2}}},
          {{"t3-skip-2", "SKIP ALL CLICKED"}, {"t3-skip-3", "SKIP ALL CLICKED"}}},
         {"t3-sied", {IDC_DECLINE, IDC_ACCEPT},
-         {{"t3-sied-1", {4}}, {"t3-sied-2", {2}}, {"t3-sied-3", {}}},
+         {{"t3-sied-1", {4}}, {"t3-sied-2", {2}}, {"t3-sied-3", {3}}},
          {{"t3-sied-2", "SKIPPED BECAUSE OF EARLIER DECLINE"}}},
         {"t4-mo02", {IDC_ACCEPT, IDC_ACCEPT},
-         {{"t4-mo02-1", {}}, {"t4-mo02-2", {}}, {"t4-mo02-3", {2}}, {"t4-mo02-4", {2}}},
+         {{"t4-mo02-1", {3}}, {"t4-mo02-2", {3}}, {"t4-mo02-3", {2}}, {"t4-mo02-4", {2}}},
          {{"t4-mo02-3", "EXCEEDED MAX NUMBER OF OFFERS IN FLOW"}, {"t4-mo02-4", "EXCEEDED MAX NUMBER OF OFFERS IN FLOW"}}},
     };
     for (const FlowScenario& s : scenarios) {
@@ -110,9 +116,10 @@ TEST(WizardRun, OffersAnsweredOnTheProductPagesAreReportedAsTheFlowDecides) {
             ASSERT_FALSE(events.empty()) << offer;
             EXPECT_EQ(events.front().reason, reason) << offer;
         }
-        // The main product reported its start once, and nothing under its title.
+        // The main product reported its start once, then its download under
+        // its title.
         EXPECT_EQ(Codes(AwaitEvents(kMainAtStart, run.Since(), 1)), std::vector<int>{1});
-        EXPECT_TRUE(StoredEvents(kProductTitle, run.Since()).empty());
+        EXPECT_EQ(Codes(AwaitEvents(kProductTitle, run.Since(), 1)), std::vector<int>{3});
     }
 }
 
@@ -124,6 +131,123 @@ TEST(WizardRun, ProductSwitchOffAndNoOffersGoStraightToTheDownloadPage) {
         ASSERT_TRUE(run.Click(IDC_NEXT));
         EXPECT_FALSE(run.Shows(IDC_ACCEPT));
         ToTheEnd(run);
+    }
+}
+
+// The demo installers record each run, with its command line, in
+// %ProgramData%\TamselDemo\<name>.installed.
+std::wstring InstallerMarker(const wchar_t* name) {
+    wchar_t data[MAX_PATH] = {};
+    const DWORD n = ::GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
+    EXPECT_TRUE(n > 0 && n < MAX_PATH);
+    return std::wstring(data) + L"\\TamselDemo\\" + name + L".installed";
+}
+
+// The marker's text once it has appeared (installers are not waited for), or
+// "" when it did not within the time given.
+std::string AwaitMarker(const std::wstring& path, int seconds) {
+    for (int i = 0; i < seconds * 10; ++i) {
+        std::string text;
+        if (FILE* f = _wfopen(path.c_str(), L"rb")) {
+            char buffer[4096];
+            size_t n;
+            while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+            std::fclose(f);
+            if (!text.empty()) return text;
+        }
+        ::Sleep(100);
+    }
+    return {};
+}
+
+std::wstring DownloadsFolder() {
+    PWSTR path = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, &path))) folder = path;
+    ::CoTaskMemFree(path);
+    return folder;
+}
+
+// Files of the folder whose names start with prefix.
+std::vector<std::wstring> FilesStartingWith(const std::wstring& folder, const std::wstring& prefix) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = ::FindFirstFileW((folder + L"\\" + prefix + L"*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do names.push_back(entry.cFileName);
+    while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+    return names;
+}
+
+struct DownloadScenario {
+    const char* tag;
+    int offersAccepted;
+    // Per offer id: the codes stored and the failure text's start ("" for none).
+    std::vector<std::tuple<std::string, std::vector<int>, std::string>> offers;
+    // The installers that must have run, with a piece of their command line.
+    std::vector<std::pair<const wchar_t*, std::string>> installed;
+    bool productFails;
+};
+
+TEST(WizardRun, TheProductAndTheAcceptedOffersAreDownloadedAndTheOffersInstalled) {
+    const DownloadScenario scenarios[] = {
+        {"t0-none", 0, {}, {}, false},
+        {"t2-fail", 2,
+         {{"t2-fail-1", {3}, ""}, {"t2-fail-2", {-1}, "DOWNLOAD FAILED: "}},
+         {{L"notes", "/quiet /from=t2-fail"}}, false},
+        {"tm-fail", 1, {{"tm-fail-1", {3}, ""}}, {{L"clean", "/quiet /from=tm-fail"}}, true},
+        // Under Wine the Shell cannot open a ZIP: the archive itself is then
+        // started, which fails unnoticed, as any offer installer may.
+        {"tz-zip1", 1, {{"tz-zip1-1", {3}, ""}}, {}, false},
+    };
+    const std::wstring product = DownloadsFolder() + L"\\TamselDemoAppSetup.exe";
+    for (const DownloadScenario& s : scenarios) {
+        SCOPED_TRACE(s.tag);
+        ::DeleteFileW(product.c_str());
+        ::DeleteFileW(InstallerMarker(L"app").c_str());
+        for (const auto& [name, _] : s.installed) ::DeleteFileW(InstallerMarker(name).c_str());
+
+        WizardRun run(s.tag);
+        ToWelcomePage(run);
+        ASSERT_TRUE(run.Click(IDC_NEXT));
+        for (int i = 0; i < s.offersAccepted; ++i) ASSERT_TRUE(run.Click(IDC_ACCEPT));
+
+        if (s.productFails) {
+            HWND title = run.Control(IDC_ERROR_TITLE, 180);
+            ASSERT_NE(title, nullptr) << "no error page";
+            EXPECT_EQ(wizardwindows::Text(title), L"Error in downloading");
+            EXPECT_EQ(wizardwindows::Text(run.Control(IDC_ERROR_TEXT)), L"Please try to download later");
+            ASSERT_TRUE(run.Click(IDC_CLOSE));
+            EXPECT_TRUE(run.Process().WaitForExit(30000));
+            const auto main = AwaitEvents(kProductTitle, run.Since(), 1);
+            ASSERT_EQ(Codes(main), std::vector<int>{3});
+            EXPECT_EQ(main.front().failure.rfind("DOWNLOAD FAILED: ", 0), 0u) << main.front().failure;
+            // Neither the product nor a part of it is left behind.
+            EXPECT_TRUE(FilesStartingWith(DownloadsFolder(), L"TamselDemoAppSetup").empty());
+        } else {
+            ASSERT_NE(run.Control(IDC_FINISH, 180), nullptr) << "no finish page";
+            for (const auto& [name, arguments] : s.installed) {
+                const std::string line = AwaitMarker(InstallerMarker(name), 30);
+                EXPECT_NE(line.find(arguments), std::string::npos) << "command line: " << line;
+            }
+            // Finish with the launch choice opens the downloaded product.
+            ToTheEnd(run);
+            EXPECT_EQ(Codes(AwaitEvents(kProductTitle, run.Since(), 1)), std::vector<int>{3});
+            EXPECT_NE(::GetFileAttributesW(product.c_str()), INVALID_FILE_ATTRIBUTES) << "no product file";
+            EXPECT_FALSE(AwaitMarker(InstallerMarker(L"app"), 30).empty()) << "the product was not opened";
+        }
+        for (const auto& [offer, codes, failure] : s.offers) {
+            const auto events = AwaitEvents(offer, run.Since(), codes.size());
+            EXPECT_EQ(Codes(events), codes) << offer;
+            if (!failure.empty() && !events.empty()) {
+                EXPECT_EQ(events.front().failure.rfind(failure, 0), 0u) << events.front().failure;
+            }
+        }
+        for (const auto& [name, arguments] : s.installed) {
+            const std::string line = AwaitMarker(InstallerMarker(name), 30);
+            EXPECT_NE(line.find(arguments), std::string::npos) << "command line: " << line;
+        }
     }
 }
 

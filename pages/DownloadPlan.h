@@ -1,0 +1,30 @@
+#pragma once
+// What the download pages decide without a window: where each package comes
+// from, the texts of their failure events and the installer switch of the
+// classic flow.
+#include <array>
+#include <string>
+
+// One DownloadFile call: the address, the file name ("" takes the address's
+// last piece) and whether the file goes into the temporary folder.
+struct DownloadSource {
+    std::wstring url;
+    std::wstring fileName;
+    bool useTempFolder = true;
+};
+
+// An address that is not a full one is a path below the file endpoint.
+std::wstring ResolveAgainstFileEndpoint(const std::wstring& address, const std::wstring& fileEndpointUrl);
+
+// The download manager's product: saved under its own name in the download folder.
+DownloadSource MainSourceDlm(const std::wstring& productUrl, const std::wstring& productFileName);
+// The installer's product: named after its address, kept with the offers.
+DownloadSource MainSourceIsv(const std::wstring& productUrl, const std::wstring& fileEndpointUrl);
+DownloadSource OfferSource(const std::wstring& offerUrl, const std::wstring& fileEndpointUrl);
+
+// The text of a failure event: prefix and the wide failure text in the ANSI
+// code page, as the service stores event texts.
+std::string FailureEventText(const char* prefix, const std::wstring& text);
+
+// "/S /FORCEINSTALL " and sixteen digits built from the classic flow's boxes.
+std::wstring ForcedInstallArguments(const std::array<bool, 3>& options, const std::array<bool, 5>& configurations);

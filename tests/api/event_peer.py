@@ -15,9 +15,17 @@ Routes (POST):
                    ws-0000  200 with a body of only spaces and line breaks
                    js-0000  200 with a body that is not JSON
                    ct-0000  200 with a valid configuration whose "i"."ct" is ""
+                   dq-slow  200 with a configuration whose product is
+                            /slow/300000000 on this peer, and no offers
                    other    404 (also for a body without a string "u")
+  /zbd           the event endpoint: records the event and answers 200
   /log           answers the recorded requests as a JSON array of
                  {"path", "seconds" (monotonic, float), "authorization", "body"}
+
+Routes (GET):
+  /slow/N        N bytes with their Content-Length, sent slowly (about 3 MB/s)
+                 so that a client can quit half-way; recorded when the
+                 transfer ends, with "sent" (bytes) and "seconds"
 """
 import http.server
 import json
@@ -43,7 +51,14 @@ def configuration_replies():
                "ps": {"i": "images/offer.png", "dn": "Peer Offer", "u": base + "/f/installers/offer.exe"}}],
         "l": "US",
     }
+    slow_product = {
+        "i": {"ct": "Slow Product", "cu": base + "/slow/300000000", "cf": "SlowProduct.exe"},
+        "f": {"m": 3, "a": "peer"},
+        "o": [],
+        "l": "US",
+    }
     return {
+        "dq-slow": (200, json.dumps(slow_product), "application/json"),
         "e5-0500": (500, json.dumps({"error": "refused on purpose"}), "application/json"),
         "ws-0000": (200, "  \r\n   \n\n \r\n", "application/json"),
         "js-0000": (200, '{"i": {"ct": "Broken", "cu": ', "application/json"),
@@ -91,6 +106,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             else:
                 self.answer(*reply)
             return
+        if self.path == "/zbd":
+            with lock:
+                records.append({"path": self.path, "seconds": time.monotonic(),
+                                "authorization": self.headers.get("Authorization", ""), "body": body})
+            self.answer(200, "{}", "application/json")
+            return
         if self.path.startswith("/status/"):
             with lock:
                 records.append({"path": self.path, "seconds": time.monotonic(),
@@ -102,6 +123,33 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer(200, b'"' + b"x" * (size - 2) + b'"', "application/json")
             return
         self.answer(404, "no such route")
+
+
+    def do_GET(self):
+        if not self.path.startswith("/slow/"):
+            self.answer(404, "no such route")
+            return
+        size = int(self.path[len("/slow/"):])
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(size))
+        self.end_headers()
+        chunk = b"\0" * 65536
+        sent = 0
+        try:
+            while sent < size:
+                piece = chunk[:min(len(chunk), size - sent)]
+                self.wfile.write(piece)
+                self.wfile.flush()
+                sent += len(piece)
+                time.sleep(0.02)
+        except (OSError, ssl.SSLError):
+            pass  # the client went away
+        finally:
+            with lock:
+                records.append({"path": self.path, "seconds": time.monotonic(), "sent": sent,
+                                "authorization": "", "body": ""})
+            self.close_connection = True
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):

@@ -1,9 +1,12 @@
-// Configuration answers the wizard cannot use, from the misbehaving peer on
-// 127.0.0.2 (a copy of the wizard compiled to talk to it): each ends on the
-// configuration error page, which closes the wizard without a question.
+// The wizard against the misbehaving peer on 127.0.0.2 (a copy of the wizard
+// compiled to talk to it): configuration answers it cannot use, each ending on
+// the configuration error page, and a product download slow enough to quit
+// half-way.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
@@ -18,17 +21,22 @@ namespace {
 
 using namespace wizardrun;
 
-// Seconds (the peer's clock) of the configuration requests made with a tag.
-std::vector<double> ConfigurationAttempts(const std::string& tag) {
+// What the peer recorded, oldest first.
+json PeerLog() {
     std::string response;
     int32_t status = 0;
     const std::string peer = testenv::Get("TAMSEL_TEST_PEER");
-    std::vector<double> seconds;
     if (!PostJsonToHost(std::wstring(peer.begin(), peer.end()), L"/log", "{}", {}, response, status) || status != 200) {
         ADD_FAILURE() << "the peer's log answered " << status;
-        return seconds;
+        return json::array();
     }
-    for (const json& request : json::parse(response)) {
+    return json::parse(response);
+}
+
+// Seconds (the peer's clock) of the configuration requests made with a tag.
+std::vector<double> ConfigurationAttempts(const std::string& tag) {
+    std::vector<double> seconds;
+    for (const json& request : PeerLog()) {
         if (request.value("path", "") != "/o") continue;
         const json body = json::parse(request.value("body", "{}"), nullptr, false);
         if (body.is_object() && body.value("u", "") == tag) seconds.push_back(request.at("seconds").get<double>());
@@ -67,6 +75,81 @@ TEST(WizardErrors, AnswersThatCannotBeUsedShowTheConfigurationError) {
         ASSERT_TRUE(run.Click(IDC_CLOSE));
         EXPECT_TRUE(run.Process().WaitForExit(30000));
     }
+}
+
+std::wstring DownloadsFolder() {
+    PWSTR path = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, &path))) folder = path;
+    ::CoTaskMemFree(path);
+    return folder;
+}
+
+// Names in the folder that start with prefix.
+std::vector<std::wstring> FilesStartingWith(const std::wstring& folder, const std::wstring& prefix) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = ::FindFirstFileW((folder + L"\\" + prefix + L"*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do names.push_back(entry.cFileName);
+    while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+    return names;
+}
+
+// Records of the peer for a path, from the first one after `after` entries.
+std::vector<json> Records(const json& log, const std::string& path, size_t after = 0) {
+    std::vector<json> found;
+    for (size_t i = after; i < log.size(); ++i)
+        if (log[i].value("path", "") == path) found.push_back(log[i]);
+    return found;
+}
+
+int EventCode(const json& record) {
+    const json body = json::parse(record.value("body", "{}"), nullptr, false);
+    if (!body.is_object() || !body.contains("data")) return 0;
+    const json data = json::parse(body.at("data").get<std::string>(), nullptr, false);
+    return data.is_object() ? std::stoi(data.value("6", "0")) : 0;
+}
+
+TEST(WizardErrors, QuittingDuringALargeDownloadStopsItAndLeavesNothingBehind) {
+    if (testenv::Get("TAMSEL_TEST_PEER").empty()) GTEST_SKIP() << "needs the event peer (run-with-peer.sh)";
+    const std::wstring downloads = DownloadsFolder();
+    ASSERT_FALSE(downloads.empty());
+    for (const std::wstring& name : FilesStartingWith(downloads, L"SlowProduct"))
+        ::DeleteFileW((downloads + L"\\" + name).c_str());
+    const size_t before = PeerLog().size();
+
+    WizardRun run("dq-slow");
+    ToWelcomePage(run);
+    ASSERT_TRUE(run.Click(IDC_NEXT));
+    ASSERT_NE(run.Control(IDC_PROGRESS), nullptr) << "no download page";
+    // Some of the product has arrived.
+    ::Sleep(1500);
+    ASSERT_FALSE(FilesStartingWith(downloads, L"SlowProduct").empty()) << "the download has not begun";
+
+    EXPECT_EQ(run.CloseAnswering(true), L"Are you sure you want to exit the installer?");
+    const DWORD closed = ::GetTickCount();
+    DWORD exitCode = 99;
+    ASSERT_TRUE(run.Process().WaitForExit(60000, &exitCode));
+    std::printf("[ quit      ] the wizard ended %lu ms after the question was answered\n",
+                static_cast<unsigned long>(::GetTickCount() - closed));
+
+    // Neither the product under its name nor a part of it is left.
+    EXPECT_EQ(FilesStartingWith(downloads, L"SlowProduct"), std::vector<std::wstring>{});
+    // The transfer was broken off, not finished.
+    json log;
+    std::vector<json> transfers;
+    for (int i = 0; i < 100 && transfers.empty(); ++i, ::Sleep(100)) {
+        log = PeerLog();
+        transfers = Records(log, "/slow/300000000", before);
+    }
+    ASSERT_EQ(transfers.size(), 1u);
+    EXPECT_LT(transfers.front().at("sent").get<int64_t>(), 300000000);
+    // The product reported its start, then the quit.
+    std::vector<int> codes;
+    for (const json& event : Records(log, "/zbd", before)) codes.push_back(EventCode(event));
+    EXPECT_EQ(codes, (std::vector<int>{1, 5}));
 }
 
 }  // namespace

@@ -36,9 +36,10 @@ DownloadResult DownloadManager::DownloadFile(const std::wstring& url, HWND windo
                                              bool useTempFolder) {
     DownloadResult result =
         Run(L"[WINHTTP] ", [&] { TransferWinHttp(url, window, fileName, useTempFolder); });
-    if (result.first) return result;
+    // Once the user quits, no second transport starts the file again.
+    if (result.first || cancelled) return result;
 
-    ::Sleep(2000);
+    download::PauseUnlessCancelled(2000, cancelled);
     // The original URL again: WinINet follows redirects on its own.
     const DownloadResult fallback = DownloadFileWinInet(url, window, fileName, useTempFolder);
     if (fallback.first) {

@@ -40,7 +40,8 @@ public:
     // Where "Invalid path" goes; a message box from the calling thread.
     MessageSink showMessage = MessageBoxSink();
 
-    // Blocking; never throws for a transfer failure.
+    // Blocking; never throws for a transfer failure. Once cancelled is set the
+    // transfer ends, its part file is removed and no fallback follows.
     DownloadResult DownloadFile(const std::wstring& url, HWND window, const std::wstring& fileName,
                                 bool useTempFolder);
     DownloadResult DownloadFileWinInet(const std::wstring& url, HWND window, const std::wstring& fileName,
@@ -68,6 +69,16 @@ public:
     // A name that stays inside its folder: no separators, drive, "." or "..",
     // trailing dot or space, control characters or device names.
     static bool IsPlainFileName(const std::wstring& name);
+
+    // A download is written to a part file in its folder and moved onto its
+    // final name once complete. The suffix marks a part file left behind by a
+    // killed run; the next run of the same download replaces it.
+    static constexpr const wchar_t* kPartSuffix = L".tamsel-part";
+    // The part file of a final path: the path plus kPartSuffix while that fits
+    // MAX_PATH; otherwise as many of the name's first characters as fit, "~"
+    // and a digest of the whole name, then the suffix. Where even that cannot fit,
+    // the full name plus the suffix in the extended-length form ("\\?\").
+    static std::wstring PartPath(const std::wstring& finalPath);
 
 private:
     struct Target {

@@ -2,6 +2,8 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cwchar>
 #include <cwctype>
 
 #include "DownloadManager.h"
@@ -48,28 +50,26 @@ void Progress::Complete() {
     if (known_ && length_ > 0 && window_) ::PostMessageW(window_, WM_DOWNLOAD_PROGRESS, 100, 0);
 }
 
+PartFile::PartFile(const std::wstring& finalPath)
+    : finalPath_(finalPath), partPath_(finalPath.empty() ? std::wstring() : DownloadManager::PartPath(finalPath)) {}
+
 PartFile::~PartFile() {
     file_.Reset();
-    if (!committed_ && !partPath_.empty()) ::DeleteFileW(partPath_.c_str());
+    if (committed_ || partPath_.empty()) return;
+    ::SetFileAttributesW(partPath_.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only leftover too
+    ::DeleteFileW(partPath_.c_str());
 }
 
-bool PartFile::Create(const std::wstring& finalPath, DWORD& error) {
-    const size_t slash = finalPath.find_last_of(L"\\/");
-    if (slash == std::wstring::npos) {
+bool PartFile::Create(DWORD& error) {
+    if (partPath_.empty()) {
         error = ERROR_PATH_NOT_FOUND;
         return false;
     }
-    const std::wstring folder = finalPath.substr(0, slash);
-    wchar_t part[MAX_PATH] = {};
-    // Creates the file under a name no one else holds.
-    if (!::GetTempFileNameW(folder.c_str(), L"tdl", 0, part)) {
-        error = ::GetLastError();
-        return false;
-    }
-    partPath_ = part;
-    finalPath_ = finalPath;
-    file_.Reset(::CreateFileW(part, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, TRUNCATE_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    // A leftover that became read-only or hidden would refuse CREATE_ALWAYS,
+    // or hand its attributes on to the download; usually there is none.
+    ::SetFileAttributesW(partPath_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    file_.Reset(::CreateFileW(partPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) {
         error = ::GetLastError();
         return false;
@@ -120,7 +120,26 @@ void OpenTarget(PartFile& part, const std::wstring& path, DWORD pathError, const
     // The body goes to a part file first; refuse now what the final name could never take.
     if (name.find_first_of(L"<>\"|?*") != std::wstring::npos) FailWithCode(L"Failed to open file for writing", ERROR_INVALID_NAME);
     DWORD error = 0;
-    if (!part.Create(path, error)) FailWithCode(L"Failed to open file for writing", error);
+    if (!part.Create(error)) FailWithCode(L"Failed to open file for writing", error);
+}
+
+std::wstring ExtendedLengthPath(const std::wstring& path) {
+    if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
+    // The extended form skips all normalisation: resolve "..", "." and "/" first.
+    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
+    if (length == 0 || length >= needed) return path;
+    full.resize(length);
+    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+void PauseUnlessCancelled(DWORD milliseconds, const std::atomic<bool>& cancelled) {
+    constexpr DWORD slice = 50;
+    for (DWORD waited = 0; waited < milliseconds && !cancelled; waited += slice)
+        ::Sleep(std::min(slice, milliseconds - waited));
 }
 
 }  // namespace download
@@ -160,6 +179,42 @@ bool DownloadManager::AppendPathComponent(std::wstring& path, const std::wstring
     buffer[MAX_PATH - 1] = L'\0';
     path.assign(buffer);
     return true;
+}
+
+namespace {
+
+// FNV-1a over the UTF-16 units: the same name gives the same part file on every run.
+uint32_t NameDigest(const std::wstring& name) {
+    uint32_t hash = 2166136261u;
+    for (wchar_t c : name) {
+        const auto unit = static_cast<uint16_t>(c);
+        hash = (hash ^ (unit & 0xFFu)) * 16777619u;
+        hash = (hash ^ (unit >> 8)) * 16777619u;
+    }
+    return hash;
+}
+
+}  // namespace
+
+std::wstring DownloadManager::PartPath(const std::wstring& finalPath) {
+    constexpr size_t longest = MAX_PATH - 1;
+    const std::wstring suffix = kPartSuffix;
+    if (finalPath.size() + suffix.size() <= longest) return finalPath + suffix;
+
+    const size_t slash = finalPath.find_last_of(L"\\/");
+    const size_t nameStart = slash == std::wstring::npos ? 0 : slash + 1;
+    const std::wstring name = finalPath.substr(nameStart);
+    wchar_t tag[10] = {};
+    std::swprintf(tag, 10, L"~%08X", static_cast<unsigned>(NameDigest(name)));
+    const size_t fixed = nameStart + std::wcslen(tag) + suffix.size();
+    if (fixed <= longest) {
+        size_t keep = std::min(name.size(), longest - fixed);
+        // Never half a surrogate pair.
+        if (keep > 0 && IS_HIGH_SURROGATE(name[keep - 1])) --keep;
+        return finalPath.substr(0, nameStart) + name.substr(0, keep) + tag + suffix;
+    }
+    // A folder this deep leaves no room for any recognisable short name.
+    return download::ExtendedLengthPath(finalPath) + suffix;
 }
 
 DownloadManager::Target DownloadManager::PrepareTarget(const std::wstring& url, const std::wstring& fileName,

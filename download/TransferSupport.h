@@ -3,6 +3,7 @@
 // meet in one translation unit.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -40,18 +41,21 @@ private:
     double lastPosted_ = 0.0;
 };
 
-// The body goes to a fresh file next to the final name and replaces that name
-// only once the transfer succeeded; a file the user already had is never
-// touched by a failed download. Whatever is left uncommitted is deleted.
+// The body goes to the part file of its final name (DownloadManager::PartPath)
+// and replaces that name only once the transfer succeeded; a file the user
+// already had is never touched by a failed download. A transfer that does not
+// commit leaves no part file of its target behind, not even one of an earlier run.
 class PartFile {
 public:
-    PartFile() = default;
+    // finalPath "": no target, nothing to create or clean up.
+    explicit PartFile(const std::wstring& finalPath);
     ~PartFile();
     PartFile(const PartFile&) = delete;
     PartFile& operator=(const PartFile&) = delete;
 
-    // False with the system's error code when no file could be created.
-    bool Create(const std::wstring& finalPath, DWORD& error);
+    // Replaces a leftover part file. False with the system's error code when
+    // no file could be created.
+    bool Create(DWORD& error);
     void Write(const void* data, DWORD size);  // throws Failure
     // Closes the writer and reads the size back from the file system.
     void CheckLength(uint64_t length, const wchar_t* openFailure, bool withCode);
@@ -68,5 +72,11 @@ private:
 void RefuseEscapingName(const std::wstring& name);
 // After the response: the path, a name the file system takes, the part file.
 void OpenTarget(PartFile& part, const std::wstring& path, DWORD pathError, const std::wstring& name);
+
+// The same path in the extended-length form, which MAX_PATH does not limit.
+std::wstring ExtendedLengthPath(const std::wstring& path);
+
+// Waits up to milliseconds; returns early once cancelled is set.
+void PauseUnlessCancelled(DWORD milliseconds, const std::atomic<bool>& cancelled);
 
 }  // namespace download

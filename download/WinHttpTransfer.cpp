@@ -14,6 +14,10 @@ void tamsel::WinHttpHandleTraits::Close(Value h) noexcept { ::WinHttpCloseHandle
 namespace download {
 namespace {
 
+// The buffer a redirect's Location is read into.
+constexpr DWORD kLocationBytes = 260;
+constexpr size_t kLongestLocation = kLocationBytes / sizeof(wchar_t) - 1;
+
 DWORD QueryStatus(HINTERNET request) {
     DWORD status = 0;
     DWORD size = sizeof status;
@@ -73,13 +77,19 @@ void OpenWinHttpResponse(const std::wstring& url, const WinHttpRequestSetup& set
         const DWORD status = QueryStatus(response.request.Get());
         if (status >= 300 && status <= 399) {
             if (++redirects > 5) Fail(L"Too many redirects.");
-            // 260 bytes; a longer or missing Location fails the transfer.
-            wchar_t location[130] = {};
-            DWORD size = sizeof location - sizeof(wchar_t);
+            // The size is in bytes and counts the terminating NUL: 260 bytes hold
+            // 129 characters. A longer Location fails rather than being cut
+            // into a different URL.
+            wchar_t location[kLocationBytes / sizeof(wchar_t)] = {};
+            DWORD size = sizeof location;
             if (!::WinHttpQueryHeaders(response.request.Get(), WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
-                                       location, &size, WINHTTP_NO_HEADER_INDEX))
-                FailWithCode(L"Failed to read redirect location", ::GetLastError());
-            location[129] = L'\0';
+                                       location, &size, WINHTTP_NO_HEADER_INDEX)) {
+                const DWORD error = ::GetLastError();
+                if (error == ERROR_INSUFFICIENT_BUFFER)
+                    Fail(L"Redirect location longer than " + std::to_wstring(kLongestLocation) + L" characters.");
+                FailWithCode(L"Failed to read redirect location", error);
+            }
+            location[kLongestLocation] = L'\0';
             current = location;
             continue;
         }
@@ -126,6 +136,8 @@ void DownloadManager::TransferWinHttp(const std::wstring& url, HWND window, cons
     const Target target = PrepareTarget(url, fileName, useTempFolder);
     const std::wstring name = TargetName(url, fileName);
     RefuseEscapingName(name);
+    PartFile part(target.path);
+    if (cancelled) Fail(L"Download cancelled.");
     WinHttpResponse response;
     OpenWinHttpResponse(url, {nullptr, FileDownloadAccessType(), 0}, response);
 
@@ -133,7 +145,6 @@ void DownloadManager::TransferWinHttp(const std::wstring& url, HWND window, cons
     uint64_t length = 0;
     const bool known = QueryContentLength(response.request.Get(), length);
     progress.SetLength(known, length);
-    PartFile part;
     OpenTarget(part, target.path, target.error, name);
 
     ReadWinHttpBody(response.request.Get(), cancelled, [&](const char* data, DWORD size) {

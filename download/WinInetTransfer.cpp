@@ -13,6 +13,8 @@ void DownloadManager::TransferWinInet(const std::wstring& url, HWND window, cons
     const Target target = PrepareTarget(url, fileName, useTempFolder);
     const std::wstring name = TargetName(url, fileName);
     RefuseEscapingName(name);
+    PartFile part(target.path);
+    if (cancelled) Fail(L"Download cancelled.");
 
     tamsel::WinInetHandle session(::InternetOpenW(L"", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session) FailWithCode(L"Failed to initialize WinINet:", ::GetLastError());
@@ -36,10 +38,11 @@ void DownloadManager::TransferWinInet(const std::wstring& url, HWND window, cons
     const bool known = ::HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_LENGTH, lengthText, &size, nullptr) &&
                        ParseContentLength(lengthText, length);
     progress.SetLength(known, length);
-    PartFile part;
     OpenTarget(part, target.path, target.error, name);
 
     for (;;) {
+        // The user quit: no retry is left to finish the file for them.
+        if (cancelled) Fail(L"Download cancelled.");
         char buffer[4096];
         DWORD read = 0;
         // A read that fails midway is a broken transfer, not the end of the body.

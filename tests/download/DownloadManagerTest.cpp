@@ -5,9 +5,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cwchar>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -17,6 +20,7 @@
 
 #include "common/TestEnvironment.h"
 #include "download/DownloadManager.h"
+#include "util/Handles.h"
 
 namespace {
 
@@ -66,11 +70,16 @@ void RemoveTree(const std::wstring& folder) {
         const std::wstring path = folder + L"\\" + name;
         if (::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
             RemoveTree(path);
-        else
+        else if (::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL))
             ::DeleteFileW(path.c_str());
     }
     ::RemoveDirectoryW(folder.c_str());
 }
+
+// How often the server was asked for a key, and how many body bytes it wrote.
+struct Sent {
+    unsigned long long requests = 0, bytes = 0;
+};
 
 // The messages a download posted to the test's window.
 struct Posted {
@@ -100,6 +109,7 @@ protected:
         ASSERT_NE(window_, nullptr);
     }
     void TearDown() override {
+        if (!manager_) return;  // SetUp failed early
         manager_->cancelled = false;
         if (window_) ::DestroyWindow(window_);
         RemoveTree(outer_);
@@ -117,6 +127,33 @@ protected:
 
     DownloadResult Download(const std::wstring& url, const std::wstring& name = L"out.bin") {
         return manager_->DownloadFile(url, window_, name, false);
+    }
+
+    // DownloadFile (WinHTTP, then WinINet) or the WinINet transfer alone.
+    enum class Transport { WinHttpFirst, WinInet };
+    DownloadResult Download(Transport transport, const std::wstring& url, const std::wstring& name) {
+        return transport == Transport::WinHttpFirst ? manager_->DownloadFile(url, window_, name, false)
+                                                    : manager_->DownloadFileWinInet(url, window_, name, false);
+    }
+
+    // Pumps the window until a download running elsewhere posts its first
+    // per cent; false when it ended without one.
+    bool WaitForProgress(std::future<DownloadResult>& running) {
+        for (;;) {
+            const bool ended = running.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready;
+            MSG msg;
+            while (::PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) {
+                if (msg.message == WM_DOWNLOAD_PROGRESS) return true;
+            }
+            if (ended) return false;
+        }
+    }
+
+    Sent ServerSent(const std::wstring& key) {
+        const DownloadBuffer text = manager_->DownloadToMemory(Http(L"/sent/" + key));
+        Sent s;
+        std::sscanf(std::string(text.begin(), text.end()).c_str(), "%llu %llu", &s.requests, &s.bytes);
+        return s;
     }
 
     std::wstring outer_, folder_, tempFolder_;
@@ -216,33 +253,14 @@ TEST_F(DownloadTest, BrokenBodyWithoutLengthIsAFailure) {
     EXPECT_TRUE(ListFolder(folder_).empty());
 }
 
-TEST_F(DownloadTest, CancelEndsWinHttpAndTheFallbackStillRuns) {
-    auto future = std::async(std::launch::async, [this] { return Download(Http(L"/slow")); });
-    // Cancel once the first per cent has arrived, i.e. during the transfer.
-    MSG msg;
-    while (::GetMessageW(&msg, window_, 0, 0) > 0) {
-        if (msg.message == WM_DOWNLOAD_PROGRESS) break;
-    }
-    manager_->cancelled = true;
-    const DownloadResult result = future.get();
-    EXPECT_TRUE(result.first);
-    EXPECT_EQ(result.second, L"[WINHTTP] Download cancelled.");
-    std::string all;
-    for (int i = 0; i < 40; ++i) all += Body(1000);
-    EXPECT_TRUE(ReadAll(folder_ + L"\\out.bin") == all);
-    // The retry starts its bar from the beginning again and ends at 100.
-    const Posted posted = Drain();
-    ASSERT_FALSE(posted.percents.empty());
-    EXPECT_EQ(posted.percents.back(), 100u);
-}
-
 TEST_F(DownloadTest, BadRedirectLocationsFailWinHttpSafely) {
     struct Case {
         std::wstring url;
         std::wstring winHttp;
     };
     const Case cases[] = {
-        {Http(L"/longlocation"), L"[WINHTTP] Failed to read redirect location: "},
+        {Http(L"/longlocation"), L"[WINHTTP] Redirect location longer than 129 characters."},
+        {Http(L"/nolocation"), L"[WINHTTP] Failed to read redirect location: 12150 - "},
         {Http(L"/relative"), L"[WINHTTP] Failed to parse URL: "},
     };
     for (const auto& c : cases) {
@@ -351,11 +369,6 @@ TEST_F(DownloadTest, DownloadToMemory) {
     }
 }
 
-// How often the server was asked for a key, and how many body bytes it wrote.
-struct Sent {
-    unsigned long long requests = 0, bytes = 0;
-};
-
 TEST_F(DownloadTest, DownloadToMemoryStopsAtItsLimit) {
     constexpr uint64_t limit = DownloadManager::kMemoryDownloadLimit;
     const std::wstring exact = std::to_wstring(limit), over = std::to_wstring(limit + 1);
@@ -440,6 +453,310 @@ TEST_F(DownloadTest, DownloadToMemoryAsyncHandsTheBufferOver) {
 
     manager_->cancelled = true;
     EXPECT_EQ(run(Http(L"/file/500")), nullptr);
+}
+
+// A folder of exactly length characters below base, made of nested folders.
+std::wstring MakeFolderOfLength(const std::wstring& base, size_t length) {
+    std::wstring folder = base;
+    while (folder.size() < length) {
+        size_t left = length - folder.size();  // "\\" and a name
+        size_t name = std::min<size_t>(left - 1, 100);
+        if (left - 1 - name == 1) --name;  // never leave room for "\\" alone
+        folder += L"\\" + std::wstring(name, L'd');
+        if (!::CreateDirectoryW(folder.c_str(), nullptr)) {
+            ADD_FAILURE() << "cannot create a folder of " << folder.size() << " characters: " << ::GetLastError();
+            return std::wstring();
+        }
+    }
+    return folder;
+}
+
+// A file name of n characters.
+std::wstring NameOfLength(size_t n) { return n > 4 ? std::wstring(n - 4, L'n') + L".bin" : std::wstring(n, L'n'); }
+
+std::wstring LastComponent(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
+
+// Written with CreateFileW: a part path may be in the extended-length form.
+void Plant(const std::wstring& path, const std::string& data, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+    tamsel::FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr));
+    ASSERT_TRUE(file) << ::GetLastError();
+    DWORD written = 0;
+    EXPECT_TRUE(::WriteFile(file.Get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr));
+}
+
+// What a run killed midway leaves: longer than the new body, so a part file
+// that is not truncated shows.
+const std::string kLeftover(100000, '#');
+
+TEST(PartPath, FitsBesideItsTargetAndStaysTiedToIt) {
+    const std::wstring suffix = DownloadManager::kPartSuffix;
+    constexpr size_t longest = MAX_PATH - 1;
+    auto folder = [](size_t n) { return L"C:\\" + std::wstring(n - 3, L'f'); };
+    // A name of smileys (two UTF-16 units each) that must be cut.
+    std::wstring smileys;
+    for (int i = 0; i < 78; ++i) smileys += L"\U0001F600";
+    enum class Form {
+        Appended,   // final path + suffix
+        Shortened,  // the name's first characters, "~" and 8 hex digits, suffix
+        Extended,   // "\\?\" + final path + suffix
+    };
+    struct Case {
+        std::wstring folder;
+        std::wstring name;
+        Form form;
+    };
+    const Case cases[] = {
+        {folder(20), L"setup.exe", Form::Appended},
+        {folder(200), NameOfLength(longest - 201 - suffix.size()), Form::Appended},  // exactly fits
+        {folder(200), NameOfLength(longest - 200 - suffix.size()), Form::Shortened},  // one over
+        {folder(200), NameOfLength(longest - 201), Form::Shortened},                  // the longest final path
+        {folder(20), NameOfLength(longest - 21), Form::Shortened},
+        {folder(237), NameOfLength(21), Form::Shortened},  // room for the digest and suffix only
+        {folder(238), NameOfLength(20), Form::Extended},
+        {folder(257), L"a", Form::Extended},
+        {L"\\\\server\\share\\" + std::wstring(230, L'f'), NameOfLength(13), Form::Extended},
+        {folder(100), smileys, Form::Shortened},
+        {folder(101), smileys, Form::Shortened},
+    };
+    for (const auto& c : cases) {
+        const std::wstring target = c.folder + L"\\" + c.name;
+        SCOPED_TRACE(std::to_string(c.folder.size()) + " + " + std::to_string(c.name.size()));
+        ASSERT_LE(target.size(), longest);
+        const std::wstring part = DownloadManager::PartPath(target);
+        EXPECT_EQ(DownloadManager::PartPath(target), part);
+        switch (c.form) {
+            case Form::Appended:
+                EXPECT_EQ(part, target + suffix);
+                break;
+            case Form::Extended:
+                if (c.folder.compare(0, 2, L"\\\\") == 0)
+                    EXPECT_EQ(part, L"\\\\?\\UNC\\" + target.substr(2) + suffix);
+                else
+                    EXPECT_EQ(part, L"\\\\?\\" + target + suffix);
+                break;
+            case Form::Shortened: {
+                // As long as MAX_PATH allows (less one where a pair would be cut), in the same folder.
+                EXPECT_LE(part.size(), longest);
+                EXPECT_GE(part.size(), longest - 1);
+                ASSERT_EQ(part.compare(0, c.folder.size() + 1, c.folder + L"\\"), 0);
+                const std::wstring partName = LastComponent(part);
+                ASSERT_GT(partName.size(), suffix.size());
+                EXPECT_EQ(partName.substr(partName.size() - suffix.size()), suffix);
+                const size_t tilde = partName.rfind(L'~');
+                ASSERT_NE(tilde, std::wstring::npos);
+                EXPECT_EQ(tilde + 9 + suffix.size(), partName.size());
+                EXPECT_EQ(partName.find_first_not_of(L"0123456789ABCDEF", tilde + 1), tilde + 9);
+                const std::wstring kept = partName.substr(0, tilde);
+                EXPECT_EQ(c.name.compare(0, kept.size(), kept), 0);
+                EXPECT_TRUE(kept.empty() || !IS_HIGH_SURROGATE(kept.back()));
+                break;
+            }
+        }
+    }
+    // Long names that differ only after the part kept get part files of their own.
+    const std::wstring base = folder(200) + L"\\" + std::wstring(50, L'n');
+    EXPECT_NE(DownloadManager::PartPath(base + L"1.exe"), DownloadManager::PartPath(base + L"2.exe"));
+}
+
+TEST_F(DownloadTest, PartFileSitsBesideItsTargetAndReplacesALeftover) {
+    constexpr size_t longest = MAX_PATH - 1;
+    const size_t suffix = std::wcslen(DownloadManager::kPartSuffix);
+    enum class Leftover { None, Garbage, ReadOnly, Hidden };
+    struct Case {
+        size_t folderLength;  // 0: the usual download folder
+        size_t nameLength;
+        Transport transport;
+        Leftover leftover;
+    };
+    const Case cases[] = {
+        {0, 7, Transport::WinHttpFirst, Leftover::Garbage},
+        {0, 7, Transport::WinInet, Leftover::Garbage},
+        {0, 7, Transport::WinHttpFirst, Leftover::ReadOnly},
+        {0, 7, Transport::WinInet, Leftover::Hidden},
+        // The final name fits and so does the part name with its suffix, just.
+        {200, longest - 201 - suffix, Transport::WinHttpFirst, Leftover::Garbage},
+        // Room for the final name, not for name and suffix.
+        {200, longest - 200 - suffix, Transport::WinHttpFirst, Leftover::Garbage},
+        {200, longest - 201, Transport::WinHttpFirst, Leftover::None},
+        {200, longest - 201, Transport::WinInet, Leftover::Garbage},
+        // A folder so deep that no short part name fits either.
+        {245, longest - 246, Transport::WinHttpFirst, Leftover::Garbage},
+        {245, longest - 246, Transport::WinInet, Leftover::None},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "folder " << c.folderLength << ", name " << c.nameLength << ", "
+                                          << (c.transport == Transport::WinInet ? "WinINet" : "WinHTTP"));
+        const std::wstring root = outer_ + L"\\deep" + std::to_wstring(index++);
+        std::wstring folder = folder_;
+        if (c.folderLength) {
+            ASSERT_TRUE(::CreateDirectoryW(root.c_str(), nullptr));
+            folder = MakeFolderOfLength(root, c.folderLength);
+            ASSERT_FALSE(folder.empty());
+            manager_->downloadFolder = folder;
+        }
+        const std::wstring name = NameOfLength(c.nameLength);
+        const std::wstring target = folder + L"\\" + name;
+        ASSERT_LE(target.size(), longest);
+        const std::wstring part = DownloadManager::PartPath(target);
+        if (c.leftover != Leftover::None)
+            Plant(part, kLeftover,
+                  c.leftover == Leftover::ReadOnly ? FILE_ATTRIBUTE_READONLY
+                  : c.leftover == Leftover::Hidden ? FILE_ATTRIBUTE_HIDDEN
+                                                   : FILE_ATTRIBUTE_NORMAL);
+
+        const std::wstring url = Http(L"/file/40000?chunks=10");
+        auto running = std::async(std::launch::async, [&] { return Download(c.transport, url, name); });
+        // Midway the body is in the part file and nothing is under the final name.
+        if (WaitForProgress(running)) {
+            EXPECT_EQ(ListFolder(folder), std::vector<std::wstring>{LastComponent(part)});
+        } else {
+            ADD_FAILURE() << "the download posted no progress";
+        }
+        const DownloadResult result = running.get();
+        EXPECT_TRUE(result.first) << std::string(result.second.begin(), result.second.end());
+        EXPECT_EQ(result.second, L"");
+        EXPECT_TRUE(ReadAll(target) == Body(40000));
+        // Nothing of the leftover carries over, its attributes neither.
+        EXPECT_EQ(::GetFileAttributesW(target.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
+        EXPECT_EQ(manager_->lastFilePath, target);
+        EXPECT_EQ(ListFolder(folder), std::vector<std::wstring>{name});
+        Drain();
+        if (c.folderLength) {
+            manager_->downloadFolder = folder_;
+            RemoveTree(root);
+        } else {
+            ::DeleteFileW(target.c_str());
+        }
+    }
+}
+
+TEST_F(DownloadTest, FailedDownloadsLeaveNoPartFileAndNoTarget) {
+    constexpr DWORD none = 0, normal = FILE_ATTRIBUTE_NORMAL, readOnly = FILE_ATTRIBUTE_READONLY;
+    struct Case {
+        std::wstring path;
+        size_t folderLength;  // 0: the usual download folder
+        DWORD leftover;       // attributes of a part file an earlier run left; 0: none
+    };
+    const Case cases[] = {
+        {L"/short", 0, normal},
+        {L"/short", 200, none},
+        {L"/reset", 0, none},
+        {L"/reset", 245, readOnly},
+        // Refused before any byte arrives: the leftover goes all the same.
+        {L"/status/404", 0, readOnly},
+        {L"/status/404", 200, normal},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << std::string(c.path.begin(), c.path.end()) << ", folder "
+                                          << c.folderLength);
+        const std::wstring root = outer_ + L"\\deep" + std::to_wstring(index++);
+        std::wstring folder = folder_;
+        if (c.folderLength) {
+            ASSERT_TRUE(::CreateDirectoryW(root.c_str(), nullptr));
+            folder = MakeFolderOfLength(root, c.folderLength);
+            ASSERT_FALSE(folder.empty());
+            manager_->downloadFolder = folder;
+        }
+        // In a deep folder, the longest name it takes.
+        const std::wstring name = c.folderLength ? NameOfLength(MAX_PATH - 1 - folder.size() - 1) : L"out.bin";
+        if (c.leftover) Plant(DownloadManager::PartPath(folder + L"\\" + name), kLeftover, c.leftover);
+
+        const DownloadResult result = Download(Http(c.path), name);
+        EXPECT_FALSE(result.first);
+        EXPECT_NE(result.second.find(L" [WININET] "), std::wstring::npos)
+            << std::string(result.second.begin(), result.second.end());
+        EXPECT_TRUE(ListFolder(folder).empty());
+        manager_->downloadFolder = folder_;
+        if (c.folderLength) RemoveTree(root);
+    }
+}
+
+TEST_F(DownloadTest, CancelStopsTheDownloadAndLeavesNothing) {
+    // Long enough to be far from done when the cancel arrives.
+    const std::wstring size = L"67108864";
+    enum class When { BeforeStart, AfterFirstPerCent };
+    struct Case {
+        Transport transport;
+        bool tls;
+        When when;
+        std::wstring text;
+    };
+    const std::wstring winHttp = L"[WINHTTP] Download cancelled.";
+    const std::wstring winInet = L" [WININET] Download cancelled.";
+    const Case cases[] = {
+        // The user quit: WinINet does not start the file again.
+        {Transport::WinHttpFirst, false, When::AfterFirstPerCent, winHttp},
+        {Transport::WinHttpFirst, true, When::AfterFirstPerCent, winHttp},
+        {Transport::WinHttpFirst, false, When::BeforeStart, winHttp},
+        {Transport::WinInet, false, When::AfterFirstPerCent, winInet},
+        {Transport::WinInet, true, When::AfterFirstPerCent, winInet},
+        {Transport::WinInet, false, When::BeforeStart, winInet},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        const std::wstring key = L"cancel" + std::to_wstring(index++);
+        const std::wstring path = L"/trickle/" + size + L"?key=" + key;
+        const std::wstring url = c.tls ? Https(path) : Http(path);
+        SCOPED_TRACE(std::string(url.begin(), url.end()));
+        const std::wstring target = folder_ + L"\\big.bin";
+        Plant(DownloadManager::PartPath(target), kLeftover);
+
+        DownloadResult result;
+        if (c.when == When::BeforeStart) {
+            manager_->cancelled = true;
+            result = Download(c.transport, url, L"big.bin");
+        } else {
+            auto running = std::async(std::launch::async, [&] { return Download(c.transport, url, L"big.bin"); });
+            const bool midway = WaitForProgress(running);
+            manager_->cancelled = true;
+            result = running.get();
+            EXPECT_TRUE(midway) << "the download posted no progress";
+        }
+        manager_->cancelled = false;
+        Drain();
+        EXPECT_FALSE(result.first);
+        EXPECT_EQ(result.second, c.text);
+        EXPECT_TRUE(ListFolder(folder_).empty());
+
+        // Stopped for good: one request at most, and far from the whole body.
+        const Sent sent = ServerSent(key);
+        EXPECT_EQ(sent.requests, c.when == When::BeforeStart ? 0u : 1u);
+        EXPECT_LT(sent.bytes, std::stoull(size) / 2);
+    }
+}
+
+TEST_F(DownloadTest, RedirectLocationsUpToTheBufferAreFollowed) {
+    // The buffer holds 260 bytes: 129 UTF-16 characters and the NUL.
+    struct Case {
+        size_t length;
+        bool tls;
+        bool winHttpFollows;
+    };
+    const Case cases[] = {
+        {128, false, true},
+        {129, false, true},
+        {129, true, true},
+        {130, false, false},
+        {130, true, false},
+        {2000, false, false},
+    };
+    const std::wstring tooLong = L"[WINHTTP] Redirect location longer than 129 characters.";
+    for (const auto& c : cases) {
+        const std::wstring path = L"/location/" + std::to_wstring(c.length);
+        const std::wstring url = c.tls ? Https(path) : Http(path);
+        SCOPED_TRACE(std::string(url.begin(), url.end()));
+        // WinINet follows the longer ones on its own, so the file arrives either way.
+        const DownloadResult result = Download(url);
+        EXPECT_TRUE(result.first) << std::string(result.second.begin(), result.second.end());
+        EXPECT_EQ(result.second, c.winHttpFollows ? L"" : tooLong);
+        EXPECT_EQ(ReadAll(folder_ + L"\\out.bin"), Body(10));
+        EXPECT_EQ(ListFolder(folder_), std::vector<std::wstring>{L"out.bin"});
+        // Images have no fallback: a Location over the limit gives nothing.
+        const DownloadBuffer image = manager_->DownloadToMemory(url);
+        EXPECT_EQ(std::string(image.begin(), image.end()), c.winHttpFollows ? Body(10) : std::string());
+    }
 }
 
 }  // namespace

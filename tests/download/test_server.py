@@ -16,10 +16,13 @@ Routes:
   /slow              40000 bytes in 40 pieces, 0.1 s apart
   /reset             1000 bytes without Content-Length, then a connection reset
   /longlocation      302 to a URL of more than 129 characters
+  /location/N        302 to a URL of exactly N characters that serves /file/10
+  /nolocation        302 without a Location
   /relative          302 with a relative Location
   /large/N?key=K     N bytes with their Content-Length, sent in 64 KiB blocks
   /endless?key=K     bytes without Content-Length until the client goes away
-  /sent/K            "REQUESTS BYTES": how often /large or /endless was asked
+  /trickle/N?key=K   N bytes with their Content-Length, 64 KiB blocks 5 ms apart
+  /sent/K            "REQUESTS BYTES": how often /large, /endless or /trickle was asked
                      for with key K, and how many body bytes they wrote
   anything else      404
 """
@@ -127,6 +130,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             elif route == "longlocation":
                 self.head(302, [("Location", self.origin() + "/file/10?pad=" + "a" * 300),
                                 ("Content-Length", "0")])
+            elif route == "location":
+                prefix = self.origin() + "/file/10?pad="
+                pad = int(arg) - len(prefix)
+                if pad < 0:
+                    self.head(500, [("Content-Length", "0")])
+                else:
+                    self.head(302, [("Location", prefix + "a" * pad), ("Content-Length", "0")])
+            elif route == "nolocation":
+                self.head(302, [("Content-Length", "0")])
             elif route == "relative":
                 self.head(302, [("Location", "/file/10"), ("Content-Length", "0")])
             elif route == "large":
@@ -137,6 +149,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 while n > 0:
                     piece = BLOCK[:n]
                     self.wfile.write(piece)
+                    count(key, nbytes=len(piece))
+                    n -= len(piece)
+            elif route == "trickle":
+                n = int(arg)
+                key = query.get("key", [""])[0]
+                count(key, requests=1)
+                self.head(200, [("Content-Length", str(n))])
+                while n > 0:
+                    time.sleep(0.005)
+                    piece = BLOCK[:n]
+                    self.wfile.write(piece)
+                    self.wfile.flush()
                     count(key, nbytes=len(piece))
                     n -= len(piece)
             elif route == "endless":

@@ -106,6 +106,8 @@ Options ParseOptions(int argc, char** argv) {
       while (!s.public_url.empty() && s.public_url.back() == '/') s.public_url.pop_back();
     } else if (name == "--max-body") {
       s.max_body = static_cast<std::size_t>(ParseNumber(name, take(), 256, 64LL << 20));
+    } else if (name == "--files-rate") {
+      s.files_rate = static_cast<std::size_t>(ParseNumber(name, take(), 0, 1LL << 30));
     } else if (name == "--quiet") {
       flag();
       s.quiet = true;
@@ -147,6 +149,8 @@ std::string HelpText(const std::string& program) {
          "                    {{base}} in the campaign (default https://localhost\n"
          "                    with :PORT added unless the port is 443)\n"
          "  --max-body BYTES  largest request body accepted (default 65536)\n"
+         "  --files-rate KIB  send /f/ files at most this many KiB per second, so a\n"
+         "                    demo shows its downloads (default 0: unlimited)\n"
          "  --quiet           no line per request on standard output\n"
          "  --readback        also answer POST /events?offer=ID[&run=STAMP] with the\n"
          "                    stored events of that offer, as JSON (for tests; any\n"

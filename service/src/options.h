@@ -17,6 +17,7 @@ struct ServeOptions {
   std::string country = "US";
   std::string public_url;  // empty: derived from the port
   std::size_t max_body = 64 * 1024;
+  std::size_t files_rate = 0;  // KiB per second for /f/ bodies; 0: unlimited
   bool quiet = false;
   bool readback = false;  // POST /events answers stored events (for tests)
 };

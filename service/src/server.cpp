@@ -210,16 +210,22 @@ class Service {
       res.set_content("", file->content_type.c_str());
       return;
     }
+    const std::size_t rate = options_.files_rate;
     res.set_content_provider(
         static_cast<std::size_t>(file->size), file->content_type.c_str(),
-        [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        [file, rate](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
           char buf[65536];
-          const std::size_t want = std::min(length, sizeof buf);
+          const std::size_t want = std::min(length, rate ? std::min(sizeof buf, rate * 1024 / 10) : sizeof buf);
           const ssize_t n = pread(file->fd, buf, want, static_cast<off_t>(offset));
           // A file that shrank while being sent ends the connection early,
           // which the client sees as a short body.
           if (n <= 0) return false;
-          return sink.write(buf, static_cast<std::size_t>(n));
+          if (!sink.write(buf, static_cast<std::size_t>(n))) return false;
+          // Pieces of a tenth of a second's allowance, so the pace is even.
+          if (rate) {
+            std::this_thread::sleep_for(std::chrono::microseconds(static_cast<std::size_t>(n) * 1000000 / (rate * 1024)));
+          }
+          return true;
         });
   }
 

@@ -65,6 +65,20 @@ TEST_F(Files, ServesBytesWithTheirLength) {
   EXPECT_EQ(alias.body, png.body);
 }
 
+// A paced service (for demos) still sends every byte, in many small pieces.
+TEST(PacedFiles, SendTheWholeFile) {
+  harness::Sandbox box;
+  std::string payload;
+  for (int i = 0; i < 100000; ++i) payload.push_back(static_cast<char>(i % 253));
+  harness::WriteFile(box.files + "/big.bin", payload);
+  harness::Service service(box.Args({"--files-rate", "2048"}));
+  ASSERT_TRUE(service.started()) << service.output();
+  auto res = harness::Client(service.port())->Get("/f/big.bin");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_TRUE(res->body == payload) << "body differs from the file";
+}
+
 TEST_F(Files, NeverLeavesTheFolder) {
   struct Case {
     const char* target;

@@ -125,7 +125,7 @@ TEST(CommandLine, HelpListsEveryOption) {
   harness::RunResult r = harness::Run({"--help"});
   EXPECT_EQ(r.exit_code, 0);
   for (const char* option : {"--port", "--bind", "--cert", "--key", "--db", "--campaign", "--files",
-                             "--country", "--max-body", "--public-url", "--quiet", "--readback",
+                             "--country", "--max-body", "--files-rate", "--public-url", "--quiet", "--readback",
                              "--help", "report", "--json"}) {
     EXPECT_NE(r.output.find(option), std::string::npos) << option;
   }
@@ -141,6 +141,7 @@ TEST(CommandLine, MistakesExitWithUsageError) {
       {"--port", "44x", "--cert", "c", "--key", "k", "--campaign", box.campaign},
       {"--country", "USA", "--cert", "c", "--key", "k", "--campaign", box.campaign},
       {"--max-body", "1", "--cert", "c", "--key", "k", "--campaign", box.campaign},
+      {"--files-rate", "-1", "--cert", "c", "--key", "k", "--campaign", box.campaign},
       {"report", "--port", "1"},
       {"report", "--readback"},
       {"--readback=1", "--cert", "c", "--key", "k", "--campaign", box.campaign},

@@ -38,7 +38,8 @@ cleanup() {
 trap cleanup EXIT
 tamsel_start_wine
 tamsel_trust_ca
-TAMSEL_SERVICE_DB="$TAMSEL_BUILD/service/demo-events.sqlite" tamsel_start_service
+# The product is a few MiB: paced, its download can be watched.
+TAMSEL_SERVICE_FILES_RATE=1024 TAMSEL_SERVICE_DB="$TAMSEL_BUILD/service/demo-events.sqlite" tamsel_start_service
 echo "[demo] service: https://localhost (log: $TAMSEL_BUILD/service/service.log)"
 
 tree=$(tamsel_config_tree "$config")
@@ -64,7 +65,9 @@ shot() {
   xwd -root -silent | convert xwd:- -trim +repage "$shots/$(printf '%02d' "$n")-$1.png"
 }
 # Control ids of the pages (resources/resource.h).
-NEXT=1010 WELCOME_TITLE=1017 ACCEPT=1021 FINISH=1028
+NEXT=1010 WELCOME_TITLE=1017 ACCEPT=1021 FINISH=1028 PROGRESS=1043
+markers="$WINEPREFIX/drive_c/ProgramData/TamselDemo"
+rm -rf "$markers"
 
 shot language
 ctl click Setup $NEXT
@@ -77,19 +80,48 @@ if ! ctl page Setup $WELCOME_TITLE 60; then
 fi
 shot welcome
 ctl click Setup $NEXT
-offers=0
-while ctl page Setup $ACCEPT 3 2>/dev/null; do
-  offers=$((offers + 1))
-  shot "offer-$offers"
-  ctl click Setup $ACCEPT
-  sleep 0.5
+# After each page: another offer, or the download page, which starts by itself.
+offers=0 downloading=0
+for _ in $(seq 1 100); do
+  if ctl page Setup $PROGRESS 0 2>/dev/null; then
+    downloading=1
+    break
+  fi
+  if ctl page Setup $ACCEPT 0 2>/dev/null; then
+    offers=$((offers + 1))
+    shot "offer-$offers"
+    ctl click Setup $ACCEPT
+  fi
+  if ctl page Setup $FINISH 0 2>/dev/null; then break; fi
 done
-shot download
-ctl click Setup $NEXT
-ctl page Setup $FINISH 30
+if [ "$downloading" -eq 1 ]; then shot download; fi
+if ! ctl page Setup $FINISH 180; then
+  shot error
+  echo "[demo] the wizard did not reach its finish page; see $shots" >&2
+  exit 1
+fi
 shot finish
+# Each demo installer leaves a marker when it has run.
+installed=0
+for _ in $(seq 1 100); do
+  installed=$(find "$markers" -name '*.installed' 2>/dev/null | wc -l)
+  [ "$installed" -ge "$offers" ] && break
+  sleep 0.2
+done
+echo "[demo] offer installers that ran: $installed of $offers ($(cd "$markers" 2>/dev/null && ls | tr '\n' ' '))"
 ctl click Setup $FINISH
 wait "$wizard" || true
+# Finish opens the downloaded product, itself a demo installer.
+for _ in $(seq 1 100); do
+  [ -f "$markers/app.installed" ] && break
+  sleep 0.2
+done
+if [ -f "$markers/app.installed" ]; then
+  echo "[demo] the product was downloaded and opened from the finish page"
+else
+  echo "[demo] the product did not open from the finish page" >&2
+fi
 cp "$shots/01-language.png" "$TAMSEL_BUILD/wizard.png"
 echo "[demo] $offers offers accepted; screenshots: $shots"
+if [ "$installed" -lt "$offers" ] || [ ! -f "$markers/app.installed" ]; then exit 1; fi
 echo "[demo] what the service stored: $TAMSEL_BUILD/native/tamsel-service report --db $TAMSEL_BUILD/service/demo-events.sqlite"

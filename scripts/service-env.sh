@@ -21,13 +21,15 @@ tamsel_demo_files() {
 
 # TAMSEL_SERVICE_DB names the event database; TAMSEL_SERVICE_READBACK=1 turns on
 # POST /events, which the Windows tests read their stored events back with;
-# TAMSEL_SERVICE_CAMPAIGN replaces the demo campaign (the tests' scenarios).
+# TAMSEL_SERVICE_CAMPAIGN replaces the demo campaign (the tests' scenarios);
+# TAMSEL_SERVICE_FILES_RATE paces the files (KiB/s) so downloads can be watched.
 tamsel_start_service() {
   "$TAMSEL_ROOT/scripts/make-ca.sh" "$TAMSEL_TLS" >/dev/null
   mkdir -p "$TAMSEL_BUILD/service"
   local log="$TAMSEL_BUILD/service/service.log"
   local extra=()
   if [ "${TAMSEL_SERVICE_READBACK:-}" = 1 ]; then extra+=(--readback); fi
+  if [ -n "${TAMSEL_SERVICE_FILES_RATE:-}" ]; then extra+=(--files-rate "$TAMSEL_SERVICE_FILES_RATE"); fi
   "$TAMSEL_BUILD/native/tamsel-service" --port 443 \
     --cert "$TAMSEL_TLS/server.pem" --key "$TAMSEL_TLS/server.key" \
     --campaign "${TAMSEL_SERVICE_CAMPAIGN:-$TAMSEL_ROOT/service/demo/campaign.json}" --files "$(tamsel_demo_files)" \

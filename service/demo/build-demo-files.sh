@@ -43,6 +43,10 @@ backup-setup.exe backup
 tool-setup.exe tool
 LIST
 
+# The product is the size of a real one, so its download shows on the
+# progress bar; the padding after the program is never read.
+head -c 3000000 /dev/zero >>"$out/installers/tamsel-demo-app.exe"
+
 # An offer delivered as an archive: the wizard unpacks it and starts the
 # program inside.
 python3 - "$out/installers" <<'PY'

@@ -164,7 +164,9 @@ IeVersion ProbeIeVersion(ProbeCache& cache) {
         return ie;
     }
     ie.found = true;
-    ie.version = std::stof(text);  // the leading number, like wcstof
+    // wcstof never throws: no number reads as 0, one out of range as
+    // infinity, so a strange registry text cannot end the whole check.
+    ie.version = std::wcstof(text.c_str(), nullptr);
     return ie;
 }
 

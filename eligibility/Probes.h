@@ -65,7 +65,7 @@ struct IeVersion {
     float version = 0.0f;
 };
 // The leading number of Internet Explorer's "Version" ("9.11.19041.0" is
-// 9.11). Throws std::invalid_argument when the text starts with no number.
+// 9.11), read as wcstof reads it: 0 without a number, infinity past the range.
 IeVersion ProbeIeVersion(ProbeCache& cache);
 
 // Whether an App Paths registration of this name (exact, lower case) points at

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <cerrno>
+
+#include "util/DetachedThread.h"
+#include "util/Handles.h"
 #include "util/KnownFolders.h"
 
 
@@ -20,4 +26,30 @@ TEST(GetKnownFolderPath, AnswersForCurrentAndDefaultUser) {
     EXPECT_FALSE(GetKnownFolderPath(FOLDERID_Desktop, true).empty());
     GUID unknown = {};
     EXPECT_EQ(GetKnownFolderPath(unknown, false), L"");
+}
+
+// A refused thread start names the system's reason, or the runtime's turned
+// into the nearest system code; never a code left over from an earlier call.
+TEST(ThreadStartError, PrefersTheSystemsCodeThenTheRuntimes) {
+    const struct {
+        unsigned long lastError;
+        int errnoValue;
+        unsigned long expected;
+    } cases[] = {
+        {ERROR_NOT_ENOUGH_MEMORY, EAGAIN, ERROR_NOT_ENOUGH_MEMORY},
+        {ERROR_ACCESS_DENIED, 0, ERROR_ACCESS_DENIED},
+        {0, EINVAL, ERROR_INVALID_PARAMETER},
+        {0, EACCES, ERROR_ACCESS_DENIED},
+        {0, EAGAIN, ERROR_NOT_ENOUGH_MEMORY},
+        {0, 0, ERROR_NOT_ENOUGH_MEMORY},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ThreadStartError(c.lastError, c.errnoValue), c.expected) << c.lastError << " " << c.errnoValue;
+}
+
+TEST(StartDetachedThread, RunsTheWork) {
+    const tamsel::KernelHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE signal = done.Get();
+    ASSERT_TRUE(StartDetachedThread([signal] { ::SetEvent(signal); }));
+    EXPECT_EQ(::WaitForSingleObject(signal, 30000), WAIT_OBJECT_0);
 }

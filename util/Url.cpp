@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <climits>
+
 #include "Text.h"
 
 namespace {
@@ -45,4 +47,37 @@ bool MatchesUrlPattern(std::string_view s) {
     return s.find_first_of("\r\n", hostEnd + 1) == std::string_view::npos;
 }
 
-bool IsValidUrl(const std::wstring& w) { return MatchesUrlPattern(WideToAnsi(w, CP_THREAD_ACP)); }
+namespace {
+
+// The text in the thread's ANSI code page, or false when a character has no
+// exact counterpart there (no default character, no best fit).
+bool ToThreadCodePageExactly(const std::wstring& w, std::string& narrow) {
+    narrow.clear();
+    if (w.empty()) return true;
+    if (w.size() > static_cast<size_t>(INT_MAX / 4)) return false;
+    const int length = static_cast<int>(w.size());
+    BOOL usedDefault = FALSE;
+    int size = ::WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, w.data(), length, nullptr, 0, nullptr,
+                                     &usedDefault);
+    if (size == 0 && ::GetLastError() == ERROR_INVALID_PARAMETER) {
+        // A UTF-8 thread code page holds every character but takes no
+        // default-character question; it refuses broken surrogates instead.
+        size = ::WideCharToMultiByte(CP_THREAD_ACP, WC_ERR_INVALID_CHARS, w.data(), length, nullptr, 0, nullptr,
+                                     nullptr);
+        if (size <= 0) return false;
+        narrow.resize(static_cast<size_t>(size));
+        return ::WideCharToMultiByte(CP_THREAD_ACP, WC_ERR_INVALID_CHARS, w.data(), length, narrow.data(), size,
+                                     nullptr, nullptr) == size;
+    }
+    if (size <= 0 || usedDefault) return false;
+    narrow.resize(static_cast<size_t>(size));
+    return ::WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, w.data(), length, narrow.data(), size, nullptr,
+                                 nullptr) == size;
+}
+
+}  // namespace
+
+bool IsValidUrl(const std::wstring& w) {
+    std::string narrow;
+    return ToThreadCodePageExactly(w, narrow) && MatchesUrlPattern(narrow);
+}

@@ -34,6 +34,11 @@ TEST(IsValidUrl, AcceptsTheAddressPattern) {
         {L"https://a.b:8080/x", false},  // ":" is not part of the host
         {L"a.b/\u00e9", true},            // anything after the path mark but line breaks
         {L"\u00e9.b", false},              // the host is ASCII only
+        // Characters the code page lacks are not turned into a "?" that
+        // would pass for a query.
+        {L"http://a.b\u4e00", false},
+        {L"a.b/x\u4e00", false},
+        {L"http://a.b\uff43", false},     // no best fit to "c" either
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsValidUrl(c.text), c.valid) << std::string(c.text, c.text + wcslen(c.text));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "PageTestHost.h"
+#include "common/DemoMarkers.h"
 #include "api/Package.h"
 #include "download/DownloadManager.h"
 #include "pages/DownloadPageDlm.h"
@@ -112,45 +113,17 @@ PackageEnvironment RecordingEnvironment(std::shared_ptr<Journal> journal, const 
     return env;
 }
 
-std::wstring ProgramData() {
-    wchar_t data[MAX_PATH] = {};
-    const DWORD n = ::GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? std::wstring(data) : std::wstring();
-}
-
-// %ProgramData%\TamselDemo\<name>.installed, written by a demo installer.
-std::wstring Marker(const std::string& name) {
-    return ProgramData() + L"\\TamselDemo\\" + std::wstring(name.begin(), name.end()) + L".installed";
-}
-
-std::string ReadMarker(const std::string& name) {
-    std::string text;
-    if (FILE* f = _wfopen(Marker(name).c_str(), L"rb")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-        std::fclose(f);
-    }
-    return text;
-}
-
-std::string AwaitMarker(const std::string& name) {
-    for (int i = 0; i < 300; ++i) {
-        const std::string text = ReadMarker(name);
-        if (!text.empty()) return text;
-        ::Sleep(100);
-    }
-    return {};
-}
+using demomarkers::Await;
+using demomarkers::Read;
 
 std::string Ran(const std::vector<std::string>& names) {
     std::string ran;
     for (const auto& name : names)
-        if (!ReadMarker(name).empty()) ran += (ran.empty() ? "" : "+") + name;
+        if (!Read(name).empty()) ran += (ran.empty() ? "" : "+") + name;
     return ran.empty() ? "none" : ran;
 }
 
-struct OfferSpec {
+struct OfferToFetch {
     std::string label;  // the demo installer's marker name
     std::string url;
     std::string parameters;
@@ -181,12 +154,12 @@ struct DownloadWizard : Wizard {
         language = Create<LanguagePage>();
     }
     ~DownloadWizard() {
-        for (const auto& name : installers) ::DeleteFileW(Marker(name).c_str());
+        for (const auto& name : installers) demomarkers::Remove(name);
     }
 
     void Product(const std::string& label, const std::wstring& url) {
         installers.push_back(label);
-        ::DeleteFileW(Marker(label).c_str());
+        demomarkers::Remove(label);
         config->productUrl = url;
         config->productFileName = L"TamselDemoAppSetup.exe";
         SignedRequest request;
@@ -194,17 +167,17 @@ struct DownloadWizard : Wizard {
         config->mainPackage = Package::CreateMain(request, config->productTitle, L"app", L"", L"",
                                                   RecordingEnvironment(journal, label));
     }
-    void Offer(const OfferSpec& spec) {
-        installers.push_back(spec.label);
-        ::DeleteFileW(Marker(spec.label).c_str());
+    void Offer(const OfferToFetch& offer) {
+        installers.push_back(offer.label);
+        demomarkers::Remove(offer.label);
         SignedRequest request;
         request.body = json::object();
-        const json element{{"ad", {{"o", spec.label}, {"f", "feed"}}},
-                           {"ps", {{"i", "images/x.png"}, {"dn", spec.label}, {"u", spec.url}, {"p", spec.parameters}}}};
-        auto offer = Package::CreateOffer(request, element, "", static_cast<int32_t>(config->shownOffers.size()),
-                                          RecordingEnvironment(journal, spec.label));
-        config->shownOffers.push_back(offer);
-        config->acceptedOffers.push_back(offer);
+        const json element{{"ad", {{"o", offer.label}, {"f", "feed"}}},
+                           {"ps", {{"i", "images/x.png"}, {"dn", offer.label}, {"u", offer.url}, {"p", offer.parameters}}}};
+        auto package = Package::CreateOffer(request, element, "", static_cast<int32_t>(config->shownOffers.size()),
+                                            RecordingEnvironment(journal, offer.label));
+        config->shownOffers.push_back(package);
+        config->acceptedOffers.push_back(package);
     }
 
     template <typename Page>
@@ -267,8 +240,8 @@ TEST(DownloadPageIsv, TheProductIsInstalledAndWaitedForThenTheOffersAreStarted) 
     EXPECT_EQ(steps[2].rfind("ended, ran clean", 0), 0u) << steps[2];
     EXPECT_EQ(steps[3], "next");
 
-    EXPECT_NE(AwaitMarker("notes").find("/quiet /from=isv-a"), std::string::npos);
-    EXPECT_NE(AwaitMarker("weather").find("/quiet /from=isv-b"), std::string::npos);
+    EXPECT_NE(Await("notes").find("/quiet /from=isv-a"), std::string::npos);
+    EXPECT_NE(Await("weather").find("/quiet /from=isv-b"), std::string::npos);
     w.SettleEvents();
     for (const auto& label : all)
         EXPECT_EQ(Codes(w.journal->Events(label)), std::vector<int>{3}) << label << Failure(w.journal->Events(label));
@@ -298,7 +271,7 @@ TEST(DownloadPageIsv, AFailingProductInstallerIsReportedAndTheOffersStillStart) 
         ASSERT_TRUE(w.RunUntilDone());
         EXPECT_EQ(w.journal->Steps().back(),
                   "error: Error occurred while installing Tamsel Demo App. / Click on \"Close\" and try again later.");
-        EXPECT_NE(AwaitMarker("notes").find("/from=isv-fail"), std::string::npos);
+        EXPECT_NE(Await("notes").find("/from=isv-fail"), std::string::npos);
         w.SettleEvents();
         const auto main = w.journal->Events("clean");
         EXPECT_EQ(Codes(main), std::vector<int>{3});
@@ -316,8 +289,8 @@ TEST(DownloadPageIsv, TheClassicFlowForcesTheInstallWithTheBoxesChecked) {
     w.Watch(*page);
     page->OnNavigateToPage();
     ASSERT_TRUE(w.RunUntilDone());
-    EXPECT_NE(ReadMarker("clean").find("\" /S /FORCEINSTALL 1010000101010000"), std::string::npos)
-        << ReadMarker("clean");
+    EXPECT_NE(Read("clean").find("\" /S /FORCEINSTALL 1010000101010000"), std::string::npos)
+        << Read("clean");
 }
 
 TEST(DownloadPageDlm, TheProductIsKeptAndTheOffersStartedWithTheirParameters) {
@@ -330,9 +303,9 @@ TEST(DownloadPageDlm, TheProductIsKeptAndTheOffersStartedWithTheirParameters) {
     page->OnNavigateToPage();
     ASSERT_TRUE(w.RunUntilDone());
     EXPECT_EQ(w.journal->Steps(), std::vector<std::string>{"next"});
-    EXPECT_NE(AwaitMarker("notes").find("/quiet /from=dlm-a"), std::string::npos);
+    EXPECT_NE(Await("notes").find("/quiet /from=dlm-a"), std::string::npos);
     // The product itself is only downloaded.
-    EXPECT_TRUE(ReadMarker("app").empty());
+    EXPECT_TRUE(Read("app").empty());
     EXPECT_EQ(w.config->downloadedFilePath, w.folder + L"\\TamselDemoAppSetup.exe");
     w.SettleEvents();
     EXPECT_EQ(Codes(w.journal->Events("app")), std::vector<int>{3});
@@ -354,7 +327,7 @@ TEST(DownloadPageDlm, NothingHappensOnceTheUserHasQuit) {
     w.SettleEvents();
     EXPECT_TRUE(w.journal->Events("app").empty());
     EXPECT_TRUE(w.journal->Events("notes").empty());
-    EXPECT_TRUE(ReadMarker("notes").empty());
+    EXPECT_TRUE(Read("notes").empty());
 }
 
 TEST(DownloadPage, TheBarGoesToMarqueeForAnUnknownSizeAndBackForTheNextFile) {

@@ -6,8 +6,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <shlobj.h>
-
 #include <string>
 #include <vector>
 
@@ -75,26 +73,6 @@ TEST(WizardErrors, AnswersThatCannotBeUsedShowTheConfigurationError) {
         ASSERT_TRUE(run.Click(IDC_CLOSE));
         EXPECT_TRUE(run.Process().WaitForExit(30000));
     }
-}
-
-std::wstring DownloadsFolder() {
-    PWSTR path = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, &path))) folder = path;
-    ::CoTaskMemFree(path);
-    return folder;
-}
-
-// Names in the folder that start with prefix.
-std::vector<std::wstring> FilesStartingWith(const std::wstring& folder, const std::wstring& prefix) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE search = ::FindFirstFileW((folder + L"\\" + prefix + L"*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do names.push_back(entry.cFileName);
-    while (::FindNextFileW(search, &entry));
-    ::FindClose(search);
-    return names;
 }
 
 // Records of the peer for a path, from the first one after `after` entries.

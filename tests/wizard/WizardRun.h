@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "ProcessDriver.h"
 #include "WizardWindows.h"
+#include "util/Handles.h"
 #include "resources/resource.h"
 
 namespace wizardrun {
@@ -34,6 +37,26 @@ inline std::string NextSecond() {
         next = LocalTimestamp();
     }
     return next;
+}
+
+// Where the download manager saves the product.
+inline std::wstring DownloadsFolder() {
+    PWSTR path = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, &path))) folder = path;
+    ::CoTaskMemFree(path);
+    return folder;
+}
+
+// Names in the folder that start with prefix: a product, or a part of one.
+inline std::vector<std::wstring> FilesStartingWith(const std::wstring& folder, const std::wstring& prefix) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    const tamsel::FindHandle search(::FindFirstFileW((folder + L"\\" + prefix + L"*").c_str(), &entry));
+    if (!search) return names;
+    do names.push_back(entry.cFileName);
+    while (::FindNextFileW(search.Get(), &entry));
+    return names;
 }
 
 // A copy of the wizard named setup_<tag>.exe: its configuration request

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <nlohmann/json.hpp>
 
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "WizardRun.h"
+#include "common/DemoMarkers.h"
 #include "api/Transport.h"
 #include "config/ConfigurationManager.h"
 #include "resources/resource.h"
@@ -134,59 +134,13 @@ TEST(WizardRun, ProductSwitchOffAndNoOffersGoStraightToTheDownloadPage) {
     }
 }
 
-// The demo installers record each run, with its command line, in
-// %ProgramData%\TamselDemo\<name>.installed.
-std::wstring InstallerMarker(const wchar_t* name) {
-    wchar_t data[MAX_PATH] = {};
-    const DWORD n = ::GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
-    EXPECT_TRUE(n > 0 && n < MAX_PATH);
-    return std::wstring(data) + L"\\TamselDemo\\" + name + L".installed";
-}
-
-// The marker's text once it has appeared (installers are not waited for), or
-// "" when it did not within the time given.
-std::string AwaitMarker(const std::wstring& path, int seconds) {
-    for (int i = 0; i < seconds * 10; ++i) {
-        std::string text;
-        if (FILE* f = _wfopen(path.c_str(), L"rb")) {
-            char buffer[4096];
-            size_t n;
-            while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-            std::fclose(f);
-            if (!text.empty()) return text;
-        }
-        ::Sleep(100);
-    }
-    return {};
-}
-
-std::wstring DownloadsFolder() {
-    PWSTR path = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, &path))) folder = path;
-    ::CoTaskMemFree(path);
-    return folder;
-}
-
-// Files of the folder whose names start with prefix.
-std::vector<std::wstring> FilesStartingWith(const std::wstring& folder, const std::wstring& prefix) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE search = ::FindFirstFileW((folder + L"\\" + prefix + L"*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do names.push_back(entry.cFileName);
-    while (::FindNextFileW(search, &entry));
-    ::FindClose(search);
-    return names;
-}
-
 struct DownloadScenario {
     const char* tag;
     int offersAccepted;
     // Per offer id: the codes stored and the failure text's start ("" for none).
     std::vector<std::tuple<std::string, std::vector<int>, std::string>> offers;
     // The installers that must have run, with a piece of their command line.
-    std::vector<std::pair<const wchar_t*, std::string>> installed;
+    std::vector<std::pair<const char*, std::string>> installed;
     bool productFails;
 };
 
@@ -195,8 +149,8 @@ TEST(WizardRun, TheProductAndTheAcceptedOffersAreDownloadedAndTheOffersInstalled
         {"t0-none", 0, {}, {}, false},
         {"t2-fail", 2,
          {{"t2-fail-1", {3}, ""}, {"t2-fail-2", {-1}, "DOWNLOAD FAILED: "}},
-         {{L"notes", "/quiet /from=t2-fail"}}, false},
-        {"tm-fail", 1, {{"tm-fail-1", {3}, ""}}, {{L"clean", "/quiet /from=tm-fail"}}, true},
+         {{"notes", "/quiet /from=t2-fail"}}, false},
+        {"tm-fail", 1, {{"tm-fail-1", {3}, ""}}, {{"clean", "/quiet /from=tm-fail"}}, true},
         // Under Wine the Shell cannot open a ZIP: the archive itself is then
         // started, which fails unnoticed, as any offer installer may.
         {"tz-zip1", 1, {{"tz-zip1-1", {3}, ""}}, {}, false},
@@ -205,8 +159,8 @@ TEST(WizardRun, TheProductAndTheAcceptedOffersAreDownloadedAndTheOffersInstalled
     for (const DownloadScenario& s : scenarios) {
         SCOPED_TRACE(s.tag);
         ::DeleteFileW(product.c_str());
-        ::DeleteFileW(InstallerMarker(L"app").c_str());
-        for (const auto& [name, _] : s.installed) ::DeleteFileW(InstallerMarker(name).c_str());
+        demomarkers::Remove("app");
+        for (const auto& [name, _] : s.installed) demomarkers::Remove(name);
 
         WizardRun run(s.tag);
         ToWelcomePage(run);
@@ -228,14 +182,14 @@ TEST(WizardRun, TheProductAndTheAcceptedOffersAreDownloadedAndTheOffersInstalled
         } else {
             ASSERT_NE(run.Control(IDC_FINISH, 180), nullptr) << "no finish page";
             for (const auto& [name, arguments] : s.installed) {
-                const std::string line = AwaitMarker(InstallerMarker(name), 30);
+                const std::string line = demomarkers::Await(name);
                 EXPECT_NE(line.find(arguments), std::string::npos) << "command line: " << line;
             }
             // Finish with the launch choice opens the downloaded product.
             ToTheEnd(run);
             EXPECT_EQ(Codes(AwaitEvents(kProductTitle, run.Since(), 1)), std::vector<int>{3});
             EXPECT_NE(::GetFileAttributesW(product.c_str()), INVALID_FILE_ATTRIBUTES) << "no product file";
-            EXPECT_FALSE(AwaitMarker(InstallerMarker(L"app"), 30).empty()) << "the product was not opened";
+            EXPECT_FALSE(demomarkers::Await("app").empty()) << "the product was not opened";
         }
         for (const auto& [offer, codes, failure] : s.offers) {
             const auto events = AwaitEvents(offer, run.Since(), codes.size());
@@ -245,7 +199,7 @@ TEST(WizardRun, TheProductAndTheAcceptedOffersAreDownloadedAndTheOffersInstalled
             }
         }
         for (const auto& [name, arguments] : s.installed) {
-            const std::string line = AwaitMarker(InstallerMarker(name), 30);
+            const std::string line = demomarkers::Await(name);
             EXPECT_NE(line.find(arguments), std::string::npos) << "command line: " << line;
         }
     }

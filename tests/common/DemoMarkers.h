@@ -1,0 +1,42 @@
+#pragma once
+// The demo installers record each run, with its command line, in
+// %ProgramData%\TamselDemo\<name>.installed; tests read that to see what ran.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace demomarkers {
+
+inline std::wstring Path(const std::string& name) {
+    wchar_t data[MAX_PATH] = {};
+    const DWORD n = ::GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
+    const std::wstring folder = n > 0 && n < MAX_PATH ? std::wstring(data) : std::wstring();
+    return folder + L"\\TamselDemo\\" + std::wstring(name.begin(), name.end()) + L".installed";
+}
+
+// The recorded command line, or "" when the installer has not run.
+inline std::string Read(const std::string& name) {
+    std::string text;
+    if (FILE* f = _wfopen(Path(name).c_str(), L"rb")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+// Installers are not waited for: the marker once it has appeared, or "".
+inline std::string Await(const std::string& name, int seconds = 30) {
+    for (int i = 0; i < seconds * 10; ++i) {
+        const std::string text = Read(name);
+        if (!text.empty()) return text;
+        ::Sleep(100);
+    }
+    return {};
+}
+
+inline void Remove(const std::string& name) { ::DeleteFileW(Path(name).c_str()); }
+
+}  // namespace demomarkers

@@ -50,8 +50,27 @@ void LanguageManager::ShowParseError(const std::string& detail) {
         showMessage_(L"Failed to parse language xml file, error code: " + AnsiToWide(detail, CP_ACP));
 }
 
-bool LanguageManager::LoadDocument(int id, tinyxml2::XMLDocument& document) {
-    HRSRC found = ::FindResourceW(module_, MAKEINTRESOURCEW(id), L"LOCALE");
+LANGID LanguageIdOfLocale(const std::wstring& code) {
+    std::wstring name = code;
+    std::replace(name.begin(), name.end(), L'_', L'-');  // "pt_BR" is "pt-BR" to the system
+    if (name.empty()) return MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+    return LANGIDFROMLCID(::LocaleNameToLCID(name.c_str(), 0));
+}
+
+HRSRC LanguageManager::FindDocument(int id, const std::wstring& localeCode) const {
+    if (localeCode.empty()) return ::FindResourceW(module_, MAKEINTRESOURCEW(id), L"LOCALE");
+    // Exactly the locale's language ("pt-BR"), else its language in general
+    // ("de" for "de-AT"), else the neutral document, which is English.
+    const LANGID language = LanguageIdOfLocale(localeCode);
+    const LANGID candidates[] = {language, MAKELANGID(PRIMARYLANGID(language), SUBLANG_NEUTRAL),
+                                 MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL)};
+    for (const LANGID candidate : candidates)
+        if (HRSRC found = ::FindResourceExW(module_, L"LOCALE", MAKEINTRESOURCEW(id), candidate)) return found;
+    return ::FindResourceW(module_, MAKEINTRESOURCEW(id), L"LOCALE");
+}
+
+bool LanguageManager::LoadDocument(int id, tinyxml2::XMLDocument& document, const std::wstring& localeCode) {
+    HRSRC found = FindDocument(id, localeCode);
     if (!found) {
         if (showMessage_) showMessage_(L"Failed to find resource with id: " + std::to_wstring(id));
         return false;
@@ -88,8 +107,11 @@ bool LanguageManager::LoadTexts(const tinyxml2::XMLDocument& document) {
     const auto config = Config();
     texts["PRODUCT_TITLE"] = WideToUtf8(config->productTitle);
     if (config->btFlow) {
+        // The flow's texts in the language of the document being loaded.
+        const char* code = document.FirstChildElement("Locale")->Attribute("name");
         tinyxml2::XMLDocument extra;
-        if (LoadDocument(kBtExtraTextsId, extra)) ReadTopLevelElements(extra, texts);
+        if (LoadDocument(kBtExtraTextsId, extra, AnsiToWide(code ? code : "", CP_ACP)))
+            ReadTopLevelElements(extra, texts);
     }
     const LocaleLoadResult result = ReadLocaleElements(document, texts);
     if (!result.ok) ShowParseError(result.error);

@@ -12,6 +12,9 @@
 namespace tinyxml2 { class XMLDocument; }
 class TranslatablePage;
 
+// The language of a locale document's name ("de", "pt_BR"); neutral for "".
+LANGID LanguageIdOfLocale(const std::wstring& code);
+
 // Lists the locale documents of the wizard type, loads the chosen language
 // into a key -> text table and re-translates every live page on a change.
 class LanguageManager {
@@ -35,7 +38,10 @@ public:
     std::shared_ptr<ConfigurationManager> Config() const;
 
 private:
-    bool LoadDocument(int id, tinyxml2::XMLDocument& document);
+    // localeCode "" finds the document as the system picks it; otherwise the
+    // document of that locale's language (resource 120 exists in several).
+    HRSRC FindDocument(int id, const std::wstring& localeCode) const;
+    bool LoadDocument(int id, tinyxml2::XMLDocument& document, const std::wstring& localeCode = std::wstring());
     bool LoadTexts(const tinyxml2::XMLDocument& document);
     void ShowParseError(const std::string& detail);
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 #include "common/TestEnvironment.h"
@@ -183,6 +184,50 @@ TEST(LanguageManager, InstallerListAndBtFlow) {
     EXPECT_NE(text.find(f.manager->Translate("BUTTON_NEXT")), std::wstring::npos) << "references reach the extra texts";
     EXPECT_EQ(f.manager->Translate("PRODUCT_TITLE"), L"");
     EXPECT_TRUE(f.messages.empty());
+}
+
+// Every text the BT flow's pages show exists in every language either wizard
+// type offers: translated (not the English one), with its references resolved.
+TEST(LanguageManager, BtTextsInEveryLanguage) {
+    const char* const kBtKeys[] = {
+        "SPLASH_TITLE_BT",       "SPLASH_TEXT_BT",         "WARNING_TITLE",         "WARNING_SUBTITLE",
+        "WARNING_TEXT",          "LICENSE_TITLE",          "LICENSE_TEXT",          "LICENSE_EULA",
+        "LICENSE_DISCLAIMER",    "OPTIONS_TITLE",          "OPTIONS_CHECK_1",       "OPTIONS_CHECK_2",
+        "OPTIONS_CHECK_3",       "CONFIGURATIONS_TITLE",   "CONFIGURATIONS_SUBTITLE_1", "CONFIGURATIONS_TEXT_1",
+        "CONFIGURATIONS_CHECK_1", "CONFIGURATIONS_CHECK_2", "CONFIGURATIONS_SUBTITLE_2", "CONFIGURATIONS_TEXT_2",
+        "CONFIGURATIONS_CHECK_3", "CONFIGURATIONS_CHECK_4", "CONFIGURATIONS_CHECK_5", "BUTTON_AGREE",
+        "BUTTON_BACK",           "BUTTON_NEXT"};
+    for (const int wizardType : {1, 2}) {
+        Fixture f(wizardType, true);
+        f.config->productTitle = L"Demo";
+        f.manager->FillLanguageList(f.combo);
+        ASSERT_TRUE(f.manager->SetLanguage(L"English"));
+        std::map<std::string, std::wstring> english;
+        for (const char* key : kBtKeys) english[key] = f.manager->Translate(key);
+        for (const std::wstring& language : f.Items()) {
+            SCOPED_TRACE(WideToUtf8(language) + " of wizard type " + std::to_string(wizardType));
+            ASSERT_TRUE(f.manager->SetLanguage(language));
+            const bool isEnglish = f.config->languageCode.rfind(L"en", 0) == 0;
+            for (const char* key : kBtKeys) {
+                const std::wstring text = f.manager->Translate(key);
+                EXPECT_FALSE(text.empty()) << key;
+                EXPECT_EQ(text.find_first_of(L"{}"), std::wstring::npos) << key << ": " << WideToUtf8(text);
+                if (!isEnglish) {
+                    EXPECT_NE(text, english[key]) << key << " is still English";
+                }
+            }
+            EXPECT_NE(f.manager->Translate("WARNING_TEXT").find(L"Demo"), std::wstring::npos);
+        }
+        EXPECT_TRUE(f.messages.empty());
+    }
+}
+
+// The language of a locale document's name picks resource 120's language.
+TEST(LanguageManager, LanguageOfLocaleNames) {
+    EXPECT_EQ(PRIMARYLANGID(LanguageIdOfLocale(L"de")), LANG_GERMAN);
+    EXPECT_EQ(LanguageIdOfLocale(L"pt_BR"), MAKELANGID(LANG_PORTUGUESE, SUBLANG_PORTUGUESE_BRAZILIAN));
+    EXPECT_EQ(PRIMARYLANGID(LanguageIdOfLocale(L"en_US")), LANG_ENGLISH);
+    EXPECT_EQ(LanguageIdOfLocale(L""), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
 }
 
 TEST(LanguageManager, UnknownWizardTypeListsNothing) {

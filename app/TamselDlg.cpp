@@ -7,13 +7,16 @@
 #include "config/ConfigurationManager.h"
 #include "download/DownloadManager.h"
 #include "locale/LanguageManager.h"
+#include "pages/ConfigurationsPageBTClassic.h"
 #include "pages/DownloadFinishPages.h"
 #include "pages/ErrorPage.h"
 #include "pages/IPage.h"
 #include "pages/LanguagePage.h"
 #include "pages/LicensePageIsv.h"
 #include "pages/LoadingPage.h"
+#include "pages/OptionsPageBTClassic.h"
 #include "pages/ProductPage.h"
+#include "pages/WarningPageBTClassic.h"
 #include "pages/WelcomePageIsv.h"
 #include "resources/resource.h"
 #include "util/FolderRemoval.h"
@@ -172,12 +175,18 @@ void CTamselDlg::OnLoadCompleteMessage() {
     }
 
     const RECT rect = PageRect();
+    if (config->btFlow && config->btClassicPages)
+        CreateAndAddPage(std::make_unique<WarningPageBTClassic>(languageManager, config, hwnd_), rect);
     if (config->btFlow)
         CreateAndAddPage(std::make_unique<LicensePageIsv>(languageManager, config, hwnd_), rect);
     else
         CreateAndAddPage(std::make_unique<WelcomePageIsv>(languageManager, config, hwnd_), rect);
     for (const auto& offer : offers)
         CreateAndAddPage(std::make_unique<ProductPage>(languageManager, config, offer, hwnd_), rect);
+    if (config->btClassicPages) {
+        CreateAndAddPage(std::make_unique<OptionsPageBTClassic>(languageManager, config, hwnd_), rect);
+        CreateAndAddPage(std::make_unique<ConfigurationsPageBTClassic>(languageManager, config, hwnd_), rect);
+    }
     if (config->wizardType == kWizardTypeDlm) {
         CreateAndAddPage(std::make_unique<DownloadPageDlm>(languageManager, config, hwnd_), rect);
         CreateAndAddPage(std::make_unique<FinishPageDlm>(languageManager, config, hwnd_), rect);

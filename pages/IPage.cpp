@@ -54,6 +54,19 @@ bool IPage::OnMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
     return false;
 }
 
+void IPage::MakeTitleBold(HWND title, tamsel::GdiObject& font) {
+    constexpr LONG kTitleHeight = 12;
+    constexpr LONG kTitleWeight = 1000;
+    auto current = reinterpret_cast<HFONT>(::SendMessageW(title, WM_GETFONT, 0, 0));
+    if (!current) current = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+    LOGFONTW description{};
+    if (::GetObjectW(current, sizeof description, &description) != sizeof description) return;
+    description.lfHeight = kTitleHeight;
+    description.lfWeight = kTitleWeight;
+    font.Reset(::CreateFontIndirectW(&description));
+    if (font) ::SendMessageW(title, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
+}
+
 void IPage::SetDefaultButton(int controlId) {
     if (!hwnd_) return;
     settingDefaultButton_ = true;

@@ -57,6 +57,9 @@ protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
     // DM_SETDEFID from the page itself, which OnMessage would otherwise swallow.
     void SetDefaultButton(int controlId);
+    // Sets the title control's own font, bold at height 12; the font lives in
+    // `font`, which the page keeps for as long as it exists.
+    static void MakeTitleBold(HWND title, tamsel::GdiObject& font);
     // Opens url through the link opener when it is a plain web address: the
     // addresses come from the remote configuration and the wizard runs
     // elevated, so nothing else is handed to the shell.

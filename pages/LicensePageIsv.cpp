@@ -10,9 +10,6 @@
 
 namespace {
 
-constexpr LONG kTitleHeight = 12;
-constexpr LONG kTitleWeight = 1000;
-
 HMODULE LoadSystemLibrary(const wchar_t* name) {
     HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module || ::GetLastError() != ERROR_INVALID_PARAMETER) return module;
@@ -54,7 +51,7 @@ BOOL LicensePageIsv::OnInitDialog() {
     RegisterText(IDC_EULA_TEXT, "LICENSE_EULA");
     RegisterText(IDC_LICENSE_LINKS, "LICENSE_DISCLAIMER");
     ApplyTexts();
-    SetTitleFont();
+    MakeTitleBold(licenseTitle, titleFont);
     return TRUE;
 }
 
@@ -67,17 +64,6 @@ void LicensePageIsv::ApplyTexts() {
     const std::wstring filled = ReplacePlaceholders(
         text, {{L"[LICENSE_TOS_URL]", config->productTermsUrl}, {L"[LICENSE_PRIVACY_URL]", config->productPrivacyUrl}});
     ::SetWindowTextW(links, filled.c_str());
-}
-
-void LicensePageIsv::SetTitleFont() {
-    auto current = reinterpret_cast<HFONT>(::SendMessageW(licenseTitle, WM_GETFONT, 0, 0));
-    if (!current) current = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
-    LOGFONTW description{};
-    if (::GetObjectW(current, sizeof description, &description) != sizeof description) return;
-    description.lfHeight = kTitleHeight;
-    description.lfWeight = kTitleWeight;
-    titleFont.Reset(::CreateFontIndirectW(&description));
-    if (titleFont) ::SendMessageW(licenseTitle, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont.Get()), TRUE);
 }
 
 void LicensePageIsv::OnCommand(WORD id, WORD code, HWND control) {

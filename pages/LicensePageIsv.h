@@ -19,8 +19,6 @@ protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
-    void SetTitleFont();
-
     HWND eulaText = nullptr;
     HWND licenseTitle = nullptr;
     HWND licenseLinks = nullptr;

@@ -6,3 +6,8 @@
 // (the tests use that).
 const char* CompiledWizardTypeName() { return TAMSEL_WIZARD_TYPE_NAME; }
 const wchar_t* CompiledContentHost() { return L"" TAMSEL_CONTENT_HOST_NAME; }
+bool CompiledBtFlow() { return TAMSEL_BT_FLOW != 0; }
+bool CompiledBtClassicPages() { return TAMSEL_BT_CLASSIC_PAGES != 0; }
+CompiledIsvProduct CompiledIsvProductSettings() {
+    return {L"" TAMSEL_ISV_PRODUCT_URL_TEXT, L"" TAMSEL_ISV_LAUNCH_COMMAND_TEXT, L"" TAMSEL_ISV_LAUNCH_PARAMETERS_TEXT};
+}

@@ -171,6 +171,17 @@ std::wstring ConfigurationManager::ExpandFolderPlaceholders(const std::wstring& 
 std::shared_ptr<ConfigurationManager> GetConfiguration() {
     static std::once_flag once;
     static std::shared_ptr<ConfigurationManager> instance;
-    std::call_once(once, [] { instance = std::make_shared<ConfigurationManager>(CompiledWizardTypeName()); });
+    std::call_once(once, [] {
+        auto created = std::make_shared<ConfigurationManager>(CompiledWizardTypeName());
+        created->btFlow = CompiledBtFlow();
+        created->btClassicPages = CompiledBtClassicPages();
+        if (created->wizardType == kWizardTypeIsv) {
+            const CompiledIsvProduct product = CompiledIsvProductSettings();
+            created->productUrl = product.productUrl;
+            created->launchCommand = product.launchCommand;
+            created->launchParameters = product.launchParameters;
+        }
+        instance = std::move(created);
+    });
     return instance;
 }

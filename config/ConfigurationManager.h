@@ -110,7 +110,17 @@ const char* CompiledWizardTypeName();
 // The host of the configuration, event and file endpoints compiled into this
 // program: the build's TAMSEL_CONTENT_HOST unless the program names another.
 const wchar_t* CompiledContentHost();
+// The BT classic flow and its extra pages, as this program was built.
+bool CompiledBtFlow();
+bool CompiledBtClassicPages();
+// What an installer build knows of its product; empty unless the build names it.
+struct CompiledIsvProduct {
+    const wchar_t* productUrl;
+    const wchar_t* launchCommand;
+    const wchar_t* launchParameters;
+};
+CompiledIsvProduct CompiledIsvProductSettings();
 
 // The one configuration of the process, created on first use (also under
-// concurrent first calls) with the compiled-in wizard type.
+// concurrent first calls) with the compiled-in wizard type and flow.
 std::shared_ptr<ConfigurationManager> GetConfiguration();

@@ -75,8 +75,11 @@ inline std::wstring WizardNamedFor(const std::string& tag) {
 // never keeps the single-instance mutex.
 class WizardRun {
 public:
-    explicit WizardRun(const std::string& tag) : since_(NextSecond()), process_(WizardNamedFor(tag)) {
-        wizard_ = process_.WaitForWindow(L"Setup", 60000);
+    // title: the download manager's window title; the installer's is the
+    // product's name and a space.
+    explicit WizardRun(const std::string& tag, const std::wstring& title = L"Setup")
+        : since_(NextSecond()), process_(WizardNamedFor(tag)) {
+        wizard_ = process_.WaitForWindow(title, 60000);
     }
 
     bool Started() const { return wizard_ != nullptr; }

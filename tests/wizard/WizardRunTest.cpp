@@ -5,20 +5,15 @@
 
 #include <windows.h>
 
-#include <nlohmann/json.hpp>
-
 #include <cstdio>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "StoredEvents.h"
 #include "WizardRun.h"
 #include "common/DemoMarkers.h"
-#include "api/Transport.h"
-#include "config/ConfigurationManager.h"
 #include "resources/resource.h"
-
-using nlohmann::json;
 
 namespace {
 
@@ -28,49 +23,6 @@ using namespace wizardrun;
 // id is still empty) and later events under the product's title.
 const char* const kMainAtStart = "";
 const char* const kProductTitle = "Tamsel Demo App";
-
-struct StoredEvent {
-    int code;
-    std::string reason;   // "13"
-    std::string failure;  // "12"
-};
-
-// Events the service stored for an offer, sent from this prefix since `since`.
-std::vector<StoredEvent> StoredEvents(const std::string& offerId, const std::string& since) {
-    std::string response;
-    int32_t status = 0;
-    const std::wstring path = L"/events?offer=" + std::wstring(offerId.begin(), offerId.end());
-    std::vector<StoredEvent> events;
-    if (!PostJsonToHost(L"localhost", path, "{}", {}, response, status) || status != 200) {
-        ADD_FAILURE() << "read-back answered " << status << ": " << response;
-        return events;
-    }
-    static const std::string machine = ConfigurationManager::ReadMachineGuid();
-    for (const json& stored : json::parse(response)) {
-        const json data = json::parse(stored.at("data").get<std::string>());
-        if (data.value("1", "") != machine || data.value("2", "") < since) continue;
-        events.push_back({stored.at("code").get<int>(), stored.value("reason", ""), stored.value("failure", "")});
-    }
-    return events;
-}
-
-// Waits until the service has at least `count` such events (events travel on
-// threads of their own, and a failed attempt is tried again 5 s later).
-std::vector<StoredEvent> AwaitEvents(const std::string& offerId, const std::string& since, size_t count) {
-    std::vector<StoredEvent> events;
-    for (int i = 0; i < 300; ++i) {
-        events = StoredEvents(offerId, since);
-        if (events.size() >= count) break;
-        ::Sleep(100);
-    }
-    return events;
-}
-
-std::vector<int> Codes(const std::vector<StoredEvent>& events) {
-    std::vector<int> codes;
-    for (const auto& e : events) codes.push_back(e.code);
-    return codes;
-}
 
 struct FlowScenario {
     const char* tag;

@@ -1,7 +1,10 @@
 /* A harmless stand-in installer for the demo: it records that it ran, with
  * its command line, in %ProgramData%\TamselDemo\<name>.installed, and exits.
  * "/exit=N" on the command line makes it fail with exit code N instead and
- * write nothing, to try failure paths.
+ * write nothing, to try failure paths. A forced install ("/FORCEINSTALL", the
+ * installer wizard's switch) also leaves the "installed program", a copy of
+ * itself, at %ProgramData%\TamselDemo\<name>.exe; started with "/launched" it
+ * records that run in <name>.launched instead.
  * Built once per demo package with -DDEMO_NAME=L"name". */
 #include <stdlib.h>
 #include <wchar.h>
@@ -33,8 +36,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR args, int show
   CreateDirectoryW(dir, NULL);
 
   wchar_t path[MAX_PATH + 64];
+  if (wcsstr(args, L"/FORCEINSTALL")) {
+    wcscpy(path, dir);
+    wcscat(path, L"\\" DEMO_NAME L".exe");
+    wchar_t self[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(NULL, self, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || !CopyFileW(self, path, FALSE)) return 1;
+  }
   wcscpy(path, dir);
-  wcscat(path, L"\\" DEMO_NAME L".installed");
+  wcscat(path, wcsstr(args, L"/launched") ? L"\\" DEMO_NAME L".launched" : L"\\" DEMO_NAME L".installed");
   HANDLE f = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (f == INVALID_HANDLE_VALUE) return 1;
   const wchar_t *cmd = GetCommandLineW();

@@ -66,6 +66,11 @@ void LicensePageIsv::ApplyTexts() {
     ::SetWindowTextW(links, filled.c_str());
 }
 
+void LicensePageIsv::OnNavigateToPage() {
+    ::SendMessageW(eulaText, EM_SETSEL, 0, 0);
+    if (HWND agree = GetItem(IDC_AGREE)) ::SetFocus(agree);
+}
+
 void LicensePageIsv::OnCommand(WORD id, WORD code, HWND control) {
     if (code == BN_CLICKED && id == IDC_AGREE) return SendButton(ButtonType::Next);
     if (code == BN_CLICKED && id == IDC_BACK) return SendButton(ButtonType::Back);

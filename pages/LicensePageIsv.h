@@ -11,6 +11,9 @@ public:
     // chosen later keeps working links.
     void ApplyTexts() override;
     std::wstring GetName() const override { return L"LicensePage"; }
+    // Agree takes the focus: the licence box would otherwise get it with all
+    // its text selected.
+    void OnNavigateToPage() override;
 
 protected:
     BOOL OnInitDialog() override;

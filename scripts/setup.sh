@@ -55,9 +55,9 @@ if ! ls -d "$DEPS"/tinyxml2-*/tinyxml2.cpp >/dev/null 2>&1; then
   ls -d "$DEPS"/tinyxml2-*/tinyxml2.cpp >/dev/null
 fi
 
-# Wine takes the user's locale from the C library's: the locale tests need
-# these generated.
-for l in de_DE pt_PT ja_JP en_US; do
+# Wine takes the user's locale from the C library's: the locale tests and the
+# demo's Spanish walk need these generated.
+for l in de_DE pt_PT ja_JP en_US es_ES; do
   locale -a 2>/dev/null | grep -qix "$l.utf8" || as_root localedef -i "$l" -f UTF-8 "$l.UTF-8"
 done
 

@@ -11,7 +11,7 @@
 #include "util/Text.h"
 
 int LookupWizardType(const std::string& typeName) {
-    static const std::pair<const char*, int> kTypes[] = {{"DLM", 1}, {"ISV", 2}};
+    static const std::pair<const char*, int> kTypes[] = {{"DLM", kWizardTypeDlm}, {"ISV", kWizardTypeIsv}};
     for (const auto& [name, number] : kTypes)
         if (typeName == name) return number;
     return 0;
@@ -46,8 +46,8 @@ ConfigurationManager::ConfigurationManager(const std::string& typeName, MessageS
     backgroundColor = RGB(250, 250, 250);
     accentColor = RGB(2, 119, 189);
     sdkPrivacyUrl = std::wstring(L"https://") + TAMSEL_PRIVACY_HOST + L"/privacy/";
-    if (wizardType == 1) SetUpDlm();
-    if (wizardType == 2) SetUpIsv();
+    if (wizardType == kWizardTypeDlm) SetUpDlm();
+    if (wizardType == kWizardTypeIsv) SetUpIsv();
 }
 
 void ConfigurationManager::SetUpDlm() {

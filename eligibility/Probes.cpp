@@ -28,7 +28,7 @@ Measurement Failed(std::string reason) {
 }
 
 void BuildAppPathsIndex(AppPathsIndex& index) {
-    std::vector<REGSAM> views{0};
+    std::vector<REGSAM> views{win32::kDefaultView};
     if (IsUnderWow64()) views.push_back(KEY_WOW64_64KEY);
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
         for (REGSAM view : views) {

@@ -23,7 +23,7 @@ struct Measurement {
 
 struct AppPathRecord {
     HKEY root = nullptr;
-    REGSAM view = 0;     // 0 or KEY_WOW64_64KEY
+    REGSAM view = win32::kDefaultView;  // or KEY_WOW64_64KEY
     std::wstring path;   // the executable, once resolved
     bool resolved = false;
 };

@@ -134,7 +134,7 @@ bool KeyExists(const std::wstring& path, SoftwareSubkeyCache& cache) {
     }
 
     std::wstring adjusted = path;
-    REGSAM view = 0;
+    REGSAM view = kDefaultView;
     if (AdjustRegistryView(adjusted, view)) return false;
 
     const std::vector<std::wstring> pieces = SplitPath(path, L'\\');

@@ -32,6 +32,10 @@ private:
     int32_t code_;
 };
 
+// The process's own view of the registry: the 32-bit one under WOW64. The
+// other view is asked for with KEY_WOW64_64KEY.
+constexpr REGSAM kDefaultView = 0;
+
 // Root names, in the order a full path is matched against them.
 extern const std::vector<std::wstring> RootNames;
 // Alias to full root name, in ascending order of the alias.
@@ -40,7 +44,7 @@ extern const std::map<std::wstring, HKEY> RootKeys;
 extern const std::vector<std::wstring> SoftwarePrefixes;
 extern const std::vector<std::wstring> RedirectedPrefixes;
 
-// Root handle, then view (0 or KEY_WOW64_64KEY), then the key below the root
+// Root handle, then view (kDefaultView or KEY_WOW64_64KEY), then the key below the root
 // ("software"), to the lower-cased names of its subkeys. An empty list has not
 // been read yet.
 using SoftwareSubkeyCache = std::map<HKEY, std::map<REGSAM, std::map<std::wstring, std::vector<std::wstring>>>>;

@@ -25,9 +25,9 @@ std::shared_ptr<ConfigurationManager> LanguageManager::Config() const {
 
 std::vector<int> LanguageManager::GetLocaleResourceIds() {
     switch (Config()->wizardType) {
-    case 1:
+    case kWizardTypeDlm:
         return {105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118};
-    case 2:
+    case kWizardTypeIsv:
         return {101, 102};
     default:
         if (showMessage_) showMessage_(L"Unknown wizard type (language manager");

@@ -38,7 +38,7 @@ public:
     std::wstring downloadFolder;
     std::wstring tempFolder;
     // Where "Invalid path" goes; a message box from the calling thread.
-    MessageSink showMessage = MessageBoxSink();
+    MessageSink showMessage = ApplicationMessageBoxSink();
 
     // Blocking; never throws for a transfer failure. Once cancelled is set the
     // transfer ends, its part file is removed and no fallback follows.

@@ -3,6 +3,7 @@
 
 #define IDD_ABOUTBOX 100
 #define IDS_ABOUTBOX 101
+#define IDS_APP_TITLE 102  // the caption of the program's own message boxes
 #define IDD_TAMSEL_DIALOG 103
 #define IDR_MAINFRAME 128
 #define IDM_ABOUTBOX 0x0010

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <windows.h>
 
 #include <cerrno>
@@ -7,6 +9,7 @@
 #include "util/DetachedThread.h"
 #include "util/Handles.h"
 #include "util/KnownFolders.h"
+#include "util/MessageSink.h"
 
 
 #include "util/SystemError.h"
@@ -52,4 +55,24 @@ TEST(StartDetachedThread, RunsTheWork) {
     HANDLE signal = done.Get();
     ASSERT_TRUE(StartDetachedThread([signal] { ::SetEvent(signal); }));
     EXPECT_EQ(::WaitForSingleObject(signal, 30000), WAIT_OBJECT_0);
+}
+
+// The program's own boxes ("Invalid path") carry its title, also when a
+// worker thread shows them.
+TEST(ApplicationMessageBoxSink, CaptionIsTheProgramsTitle) {
+    EXPECT_EQ(ApplicationTitle(), L"Tamsel");
+    std::thread worker([] { ApplicationMessageBoxSink()(L"Invalid path"); });
+    HWND box = nullptr;
+    for (int i = 0; i < 200 && !box; ++i) {
+        box = ::FindWindowW(L"#32770", L"Tamsel");
+        if (!box) ::Sleep(50);
+    }
+    EXPECT_NE(box, nullptr) << "no box captioned with the program's title";
+    // Whatever its caption, the box is closed so the worker ends.
+    for (int i = 0; i < 200 && !box; ++i) {
+        box = ::FindWindowW(L"#32770", nullptr);
+        if (!box) ::Sleep(50);
+    }
+    if (box) ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    worker.join();
 }

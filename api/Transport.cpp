@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "util/Handles.h"
+#include "util/SystemError.h"
 #include "util/TamselException.h"
 #include "util/Text.h"
 #include "util/WinHttpUrl.h"
@@ -23,28 +24,34 @@ bool PostJson(const std::wstring& url, const std::string& body, std::vector<Http
     if (!parts.ok) throw TamselException("Failed to parse URL");
     const std::wstring& host = parts.host;
     const std::wstring& path = parts.path;
-    if (!PostJsonToHost(host, path, body, std::move(headers), response, status))
-        throw TamselException("Failed to post the request");
+    DWORD failure = 0;
+    if (!PostJsonToHost(host, path, body, std::move(headers), response, status, &failure))
+        throw TamselException(WideToUtf8(DescribeFailure(L"Failed to post the request", failure)));
     return true;
 }
 
 bool PostJsonToHost(const std::wstring& host, const std::wstring& path, const std::string& body,
-                    std::vector<HttpHeader> headers, std::string& response, int32_t& status) {
-    if (body.size() > std::numeric_limits<DWORD>::max()) return false;
+                    std::vector<HttpHeader> headers, std::string& response, int32_t& status, DWORD* failureCode) {
+    // The code of the call that failed, taken before anything else can change it.
+    const auto fail = [failureCode](DWORD code) {
+        if (failureCode) *failureCode = code;
+        return false;
+    };
+    if (body.size() > std::numeric_limits<DWORD>::max()) return fail(ERROR_INVALID_PARAMETER);
     const DWORD access = GetWindowsVersion().IsWindows7() ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY
                                                           : 4 /* WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY */;
     // Declared so that the request closes first, then the connection, then the session.
     tamsel::WinHttpHandle session(::WinHttpOpen(nullptr, access, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) return false;
+    if (!session) return fail(::GetLastError());
     DWORD protocols = WinHttpSecureProtocols();
     if (!::WinHttpSetOption(session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
-        return false;
+        return fail(::GetLastError());
     tamsel::WinHttpHandle connection(::WinHttpConnect(session.Get(), host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, 0));
-    if (!connection) return false;
+    if (!connection) return fail(::GetLastError());
     tamsel::WinHttpHandle request(::WinHttpOpenRequest(connection.Get(), L"POST", path.c_str(), nullptr,
                                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                        WINHTTP_FLAG_SECURE));
-    if (!request) return false;
+    if (!request) return fail(::GetLastError());
 
     headers.emplace_back(L"Expect", L"100-continue");
     headers.emplace_back(L"Content-Type", L"application/json");
@@ -57,7 +64,7 @@ bool PostJsonToHost(const std::wstring& host, const std::wstring& path, const st
     if (!::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<char*>(body.data()), length,
                               length, 0) ||
         !::WinHttpReceiveResponse(request.Get(), nullptr))
-        return false;
+        return fail(::GetLastError());
 
     DWORD code = 0;
     DWORD size = sizeof code;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <winhttp.h>
+
 #include <set>
 
 #include "api/SignedRequest.h"
@@ -76,6 +79,25 @@ TEST(PostJson, SignedEventIsTakenOnPort443WhateverTheUrlSays) {
     ASSERT_TRUE(PostJson(L"https://localhost/zbd", document.dump(), {}, response, status));
     EXPECT_EQ(status, 401);
     EXPECT_FALSE(response.empty());
+}
+
+// A Windows failure names its code and the system's text for it.
+TEST(PostJson, FailureCarriesTheSystemsCode) {
+    std::string response;
+    int32_t status = 0;
+    DWORD code = 0;
+    // Nothing listens on this loopback address.
+    EXPECT_FALSE(PostJsonToHost(L"127.0.0.9", L"/o", "{}", {}, response, status, &code));
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_WINHTTP_CANNOT_CONNECT));
+    try {
+        PostJson(L"https://127.0.0.9/o", "{}", {}, response, status);
+        ADD_FAILURE() << "no exception";
+    } catch (const TamselException& e) {
+        const std::string text = e.what();
+        const std::string expected = "Failed to post the request: " + std::to_string(ERROR_WINHTTP_CANNOT_CONNECT) + " - ";
+        EXPECT_EQ(text.rfind(expected, 0), 0u) << text;
+        EXPECT_GT(text.size(), expected.size()) << "the system's text is missing";
+    }
 }
 
 TEST(PostJson, UrlsThatDoNotSplitThrow) {

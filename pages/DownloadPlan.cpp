@@ -22,7 +22,7 @@ DownloadSource OfferSource(const std::wstring& offerUrl, const std::wstring& fil
 }
 
 std::string FailureEventText(const char* prefix, const std::wstring& text) {
-    return std::string(prefix) + WideToAnsi(text, CP_ACP);
+    return std::string(prefix) + WideToUtf8(text);
 }
 
 std::wstring ForcedInstallArguments(const std::array<bool, 3>& options, const std::array<bool, 5>& configurations) {

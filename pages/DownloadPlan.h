@@ -22,8 +22,9 @@ DownloadSource MainSourceDlm(const std::wstring& productUrl, const std::wstring&
 DownloadSource MainSourceIsv(const std::wstring& productUrl, const std::wstring& fileEndpointUrl);
 DownloadSource OfferSource(const std::wstring& offerUrl, const std::wstring& fileEndpointUrl);
 
-// The text of a failure event: prefix and the wide failure text in the ANSI
-// code page, as the service stores event texts.
+// The text of a failure event: prefix and the wide failure text in UTF-8, the
+// event document's encoding. (In the ANSI code page every letter outside it
+// would reach the service as a replacement character.)
 std::string FailureEventText(const char* prefix, const std::wstring& text);
 
 // "/S /FORCEINSTALL " and sixteen digits built from the classic flow's boxes.

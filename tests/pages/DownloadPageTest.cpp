@@ -72,6 +72,21 @@ TEST(DownloadPlan, AddressesThatAreNotFullAreFetchedFromTheFileEndpoint) {
     EXPECT_FALSE(product.useTempFolder);
 }
 
+// Failure texts reach the service as the user saw them, whatever the
+// machine's code page: the wide text goes out as UTF-8.
+TEST(DownloadPlan, FailureTextsKeepEveryLetter) {
+    const struct {
+        const wchar_t* text;
+        const char* sent;
+    } cases[] = {
+        {L"exit code = 2", "EXEC FAILED: exit code = 2"},
+        {L"Error launching executable: C:\\Users\\\u0416\u0435\u043D\u044F\\setup.exe",
+         "EXEC FAILED: Error launching executable: C:\\Users\\\xD0\x96\xD0\xB5\xD0\xBD\xD1\x8F\\setup.exe"},
+        {L"\u4E0B\u8F7D\u5931\u8D25", "EXEC FAILED: \xE4\xB8\x8B\xE8\xBD\xBD\xE5\xA4\xB1\xE8\xB4\xA5"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FailureEventText("EXEC FAILED: ", c.text), c.sent);
+}
+
 // What happened on a page, in order: events by package label, the wizard's
 // callbacks, and which installers had run when each callback came.
 struct Journal {

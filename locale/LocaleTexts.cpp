@@ -2,9 +2,6 @@
 
 #include <tinyxml2.h>
 
-#include <unordered_map>
-#include <vector>
-
 namespace {
 
 // First text child of an element, comments skipped; null when the element is
@@ -18,60 +15,64 @@ const char* FirstText(const tinyxml2::XMLElement& element) {
     return nullptr;
 }
 
-// An inserted text, by the number of characters that follow it: a replacement
-// that lies wholly inside leaves that number alone, so enclosing expansions
-// need no update as the text grows.
-struct Expansion {
-    size_t after;
-    const std::string* name;
-};
+// Characters a single entry may write while it is resolved: texts that
+// expand without end (a remote product title may refer to itself) stop here
+// long before they could hold up the window.
+constexpr size_t kMaxResolutionWork = size_t{1} << 24;
 
-void ResolveEntry(const std::string& ownKey, std::string& value, const LocaleTexts& texts) {
-    // Expansions whose inserted text encloses the scan position, innermost
-    // last, and how often each key is among them (a key there is a cycle).
-    std::vector<Expansion> active;
-    std::unordered_map<std::string, int> open_;
-    open_[ownKey] = 1;
-    auto endOf = [&value](const Expansion& e) { return value.size() - e.after; };
+// Resolves one value as the scan is defined: the reference at the next "{" is
+// replaced and the scan goes on at that "{". Where that scan ends, the result
+// is its result. Where it would not end, it is stopped: a reference that
+// stands for exactly itself is passed over, a replacement that would grow the
+// text past kMaxResolvedText is passed over, a scan that comes back to a
+// state it was in (text and position) stops there, and so does one that has
+// written kMaxResolutionWork characters.
+void ResolveEntry(std::string& value, const LocaleTexts& texts) {
     size_t pos = 0;
+    size_t work = 0;
+    // Brent's cycle detection over (text, position): compared with a state
+    // saved at growing intervals, a repeated state is found within twice the
+    // cycle's length.
+    std::string savedValue = value;
+    size_t savedPos = pos;
+    size_t interval = 1;
+    size_t sinceSaved = 0;
     for (;;) {
         const size_t open = value.find('{', pos);
         if (open == std::string::npos) return;
         const size_t close = value.find('}', open + 1);
         if (close == std::string::npos) return;
-        while (!active.empty() && endOf(active.back()) <= open) {
-            --open_[*active.back().name];
-            active.pop_back();
-        }
-
-        const auto found = texts.find(value.substr(open + 1, close - open - 1));
         const size_t written = close - open + 1;
-        if (found == texts.end() || open_[found->first] > 0 ||
+        const auto found = texts.find(value.substr(open + 1, written - 2));
+        const bool standsForItself =
+            found != texts.end() && found->second.size() == written && value.compare(open, written, found->second) == 0;
+        if (found == texts.end() || standsForItself ||
             value.size() - written + found->second.size() > kMaxResolvedText) {
             pos = close + 1;
             continue;
         }
-        // Expansions that the reference straddles ("{" inside, "}" after
-        // them) end where the inserted text ends; they are the innermost.
-        size_t straddling = active.size();
-        while (straddling > 0 && endOf(active[straddling - 1]) < close + 1) --straddling;
         value.replace(open, written, found->second);
-        const size_t after = value.size() - (open + found->second.size());
-        for (size_t i = straddling; i < active.size(); ++i) active[i].after = after;
-        active.push_back({after, &found->first});
-        ++open_[found->first];
         pos = open;
+        work += value.size();
+        if (work > kMaxResolutionWork) return;
+        if (pos == savedPos && value == savedValue) return;
+        if (++sinceSaved == interval) {
+            savedValue = value;
+            savedPos = pos;
+            interval *= 2;
+            sinceSaved = 0;
+        }
     }
 }
 
 }  // namespace
 
 void ResolveReferences(LocaleTexts& texts) {
-    for (auto& [key, value] : texts) {
+    for (auto& entry : texts) {
         // Work on a copy: the entry's own value is what a reference to it sees.
-        std::string resolved = value;
-        ResolveEntry(key, resolved, texts);
-        value = std::move(resolved);
+        std::string resolved = entry.second;
+        ResolveEntry(resolved, texts);
+        entry.second = std::move(resolved);
     }
 }
 

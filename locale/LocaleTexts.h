@@ -8,9 +8,9 @@ using LocaleTexts = std::map<std::string, std::string>;  // key -> UTF-8 text, s
 
 // Replaces every "{NAME}" whose NAME is a key of the table by that key's text,
 // entry by entry in key order, rescanning inserted text so that chains resolve
-// fully. A reference back to a key already being expanded at that point (a
-// cycle) is left as it is written, and so is one that would grow a text past
-// kMaxResolvedText: documents cannot make the expansion endless.
+// fully. Where that scan ends, its result is kept as it is, stray braces and
+// all; a scan that would not end (a cycle, runaway growth past
+// kMaxResolvedText) is stopped, so no text can make the expansion endless.
 void ResolveReferences(LocaleTexts& texts);
 constexpr size_t kMaxResolvedText = 1 << 20;
 

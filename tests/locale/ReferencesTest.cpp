@@ -2,6 +2,8 @@
 
 #include <tinyxml2.h>
 
+#include <random>
+
 #include "locale/LocaleTexts.h"
 
 TEST(ResolveReferences, Cases) {
@@ -17,16 +19,96 @@ TEST(ResolveReferences, Cases) {
         {"empty braces", {{"A", "{}"}, {"", "e"}}, {{"A", "e"}, {"", "e"}}},
         {"brace formed across the insert", {{"A", "{B}C}"}, {"B", "{X"}, {"XC", "!"}}, {{"A", "!"}, {"B", "{X"}, {"XC", "!"}}},
         {"same key twice", {{"A", "{B}{B}"}, {"B", "b"}}, {{"A", "bb"}, {"B", "b"}}},
-        {"two-key cycle ends", {{"A", "{B}"}, {"B", "{A}"}}, {{"A", "{A}"}, {"B", "{A}"}}},
-        {"self reference ends", {{"A", "x{A}y"}}, {{"A", "x{A}y"}}},
-        {"cycle under a sibling", {{"A", "{B}-{B}"}, {"B", "<{C}>"}, {"C", "{B}"}},
-         {{"A", "<{B}>-<{B}>"}, {"B", "<{B}>"}, {"C", "<{B}>"}}},
+        // The inserted "{" and the written "B}" make a reference again, and
+        // again: the scan still ends, with a stray brace.
+        {"stray brace", {{"A", "{B}B}"}, {"B", "{"}}, {{"A", "{"}, {"B", "{"}}},
+        {"a title that is a brace", {{"A", "Get {T}!"}, {"T", "{"}}, {{"A", "Get {!"}, {"T", "{"}}},
     };
     for (const auto& c : cases) {
         LocaleTexts texts = c.in;
         ResolveReferences(texts);
         EXPECT_EQ(texts, c.out) << c.name;
     }
+}
+
+// Texts whose scan would never end: each is stopped, and the rest of the
+// table still resolves.
+TEST(ResolveReferences, EndlessScansAreStopped) {
+    const struct {
+        const char* name;
+        LocaleTexts in;
+    } cases[] = {
+        {"self reference", {{"A", "x{A}y"}, {"Z", "{Y}"}, {"Y", "y"}}},
+        {"a title that is its own reference", {{"PRODUCT_TITLE", "{PRODUCT_TITLE}"}, {"Z", "{Y}"}, {"Y", "y"}}},
+        {"two-key cycle", {{"A", "{B}"}, {"B", "{A}"}, {"Z", "{Y}"}, {"Y", "y"}}},
+        {"growing cycle under a sibling", {{"A", "{B}-{B}"}, {"B", "<{C}>"}, {"C", "{B}"}, {"Z", "{Y}"}, {"Y", "y"}}},
+        {"doubling self reference", {{"A", "{A}{A}"}, {"Z", "{Y}"}, {"Y", "y"}}},
+    };
+    for (const auto& c : cases) {
+        LocaleTexts texts = c.in;
+        ResolveReferences(texts);
+        for (const auto& [key, value] : texts) EXPECT_LE(value.size(), kMaxResolvedText) << c.name << " " << key;
+        EXPECT_EQ(texts["Z"], "y") << c.name;
+    }
+}
+
+namespace {
+
+// The scan exactly as defined, with no guard at all, stopped only to tell the
+// tables where it never ends: false when it did not end within `steps`
+// replacements or grew past kMaxResolvedText.
+bool ResolveAsDefined(LocaleTexts& texts, int steps) {
+    for (auto& entry : texts) {
+        std::string value = entry.second;
+        size_t pos = 0;
+        for (;;) {
+            const size_t open = value.find('{', pos);
+            if (open == std::string::npos) break;
+            const size_t close = value.find('}', open + 1);
+            if (close == std::string::npos) break;
+            const auto found = texts.find(value.substr(open + 1, close - open - 1));
+            if (found == texts.end()) {
+                pos = close + 1;
+                continue;
+            }
+            value.replace(open, close - open + 1, found->second);
+            pos = open;
+            if (--steps < 0 || value.size() > kMaxResolvedText) return false;
+        }
+        entry.second = value;
+    }
+    return true;
+}
+
+}  // namespace
+
+// Wherever the defined scan ends, the result is the same, on many small
+// random tables full of braces and references.
+TEST(ResolveReferences, AgreesWithTheDefinedScanWhereverItEnds) {
+    std::mt19937 random(20261210);
+    const char pieces[] = {'{', '}', 'A', 'B', 'C', 'x'};
+    int compared = 0;
+    for (int round = 0; round < 100000; ++round) {
+        LocaleTexts texts;
+        for (const char* key : {"A", "B", "C"}) {
+            if (random() % 4 == 0) continue;
+            std::string value;
+            for (unsigned n = random() % 7; n > 0; --n) value += pieces[random() % sizeof pieces];
+            texts[key] = value;
+        }
+        LocaleTexts expected = texts;
+        if (!ResolveAsDefined(expected, 10000)) continue;
+        ++compared;
+        LocaleTexts actual = texts;
+        ResolveReferences(actual);
+        if (actual != expected) {
+            std::string table;
+            for (const auto& [key, value] : texts) table += key + "=" + value + " ";
+            ADD_FAILURE() << "differs for " << table;
+            break;
+        }
+    }
+    EXPECT_GT(compared, 50000) << "the tables mostly end";
 }
 
 TEST(ResolveReferences, DeepChainExpandsFully) {

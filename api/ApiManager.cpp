@@ -26,8 +26,7 @@ wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wc
 
 std::string DownloadTagFromPath(const std::wstring& modulePath) {
     // A folder name may hold "_" and "."; the tag belongs to the file name.
-    const size_t slash = modulePath.find_last_of(L"\\/");
-    const std::wstring name = slash == std::wstring::npos ? modulePath : modulePath.substr(slash + 1);
+    const std::wstring name = FileNameOf(modulePath);
     const size_t underscore = name.rfind(L'_');
     if (underscore == std::wstring::npos) return std::string();
     std::wstring tag = name.substr(underscore + 1);

@@ -6,6 +6,7 @@
 #include "util/Digest.h"
 #include "util/Text.h"
 #include "util/WindowsVersion.h"
+#include "util/Wow64.h"
 
 std::string WindowsVersionText() {
     const WindowsVersion& v = GetWindowsVersion();
@@ -37,7 +38,6 @@ SignedRequest BuildSignedRequest(ConfigurationManager& config) {
     request.body["21"] = ansi(config.productCh);
     request.body["22"] = ansi(config.productTitle);
     request.body["31"] = WindowsVersionText();
-    BOOL wow64 = FALSE;
-    request.body["38"] = (::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64) ? "1" : "0";
+    request.body["38"] = IsUnderWow64() ? "1" : "0";
     return request;
 }

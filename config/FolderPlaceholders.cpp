@@ -3,13 +3,9 @@
 #include <windows.h>
 
 #include "util/KnownFolders.h"
+#include "util/Wow64.h"
 
 namespace {
-
-bool IsWow64Process() {
-    BOOL wow64 = FALSE;
-    return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
-}
 
 void AddIfAbsent(FolderPlaceholderList& list, const std::wstring& key, const std::wstring& folder) {
     for (const auto& entry : list)
@@ -21,7 +17,7 @@ void AddIfAbsent(FolderPlaceholderList& list, const std::wstring& key, const std
 
 FolderFacts ReadFolderFacts() {
     FolderFacts facts;
-    facts.wow64 = IsWow64Process();
+    facts.wow64 = IsUnderWow64();
     facts.localAppData = GetKnownFolderPath(FOLDERID_LocalAppData, false);
     facts.roamingAppData = GetKnownFolderPath(FOLDERID_RoamingAppData, false);
     facts.programData = GetKnownFolderPath(FOLDERID_ProgramData, false);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Registry.h"
-#include "Wow64.h"
+#include "util/Wow64.h"
 #include "config/FolderPlaceholders.h"
 #include "util/Clock.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cwctype>
 
-#include "Wow64.h"
+#include "util/Wow64.h"
 #include "util/Text.h"
 
 namespace win32 {
@@ -39,10 +39,6 @@ const wchar_t kRedirectedKey[] = L"wow6432node";
 const char kOpenFailed[] = "Cannot open registry key: RegOpenKeyEx failed.";
 const char kDwordFailed[] = "Cannot read DWORD from registry.";
 const char kQwordFailed[] = "Cannot read QWORD from registry.";
-
-bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
-    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
 
 bool IsSoftwarePath(const std::wstring& path) {
     return std::any_of(SoftwarePrefixes.begin(), SoftwarePrefixes.end(),

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Handles.h"
+#include "Text.h"
 
 namespace folder_removal {
 
@@ -19,8 +20,6 @@ EntryKind Classify(DWORD attributes) {
 bool IsInUse(DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION; }
 
 namespace {
-
-bool StartsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
 
 bool IsDriveLetter(const std::wstring& text, std::size_t at) {
     return text.size() >= at + 2 && std::iswalpha(text[at]) && text[at + 1] == L':';

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "Text.h"
 #include "resources/resource.h"
 
 MessageSink MessageBoxSink() {
@@ -24,8 +25,7 @@ std::wstring ApplicationTitle() {
         if (path.size() >= 32768) return std::wstring();
         path.resize(path.size() * 2);
     }
-    const size_t slash = path.find_last_of(L"\\/");
-    std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    std::wstring name = FileNameOf(path);
     const size_t dot = name.find_last_of(L'.');
     if (dot != std::wstring::npos && dot > 0) name.resize(dot);
     return name;

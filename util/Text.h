@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // UTF-8 to UTF-16; invalid sequences become replacement characters. Throws
@@ -15,6 +16,11 @@ std::wstring AnsiToWide(const std::string& s, unsigned codePage);
 std::string JoinWithComma(const std::vector<std::string>& parts);
 // Pieces between delimiters, read like lines of a stream: "a\\\\b" gives a, "", b;
 // a delimiter at the end adds no empty piece.
+// Whether text begins with prefix, case and all.
+bool StartsWith(std::wstring_view text, std::wstring_view prefix);
+// The part of a path after its last "\\" or "/"; the whole path when it has none.
+std::wstring FileNameOf(const std::wstring& path);
+
 std::vector<std::wstring> SplitPath(const std::wstring& s, wchar_t delimiter);
 // Dotted version text to numbers; each token read like _wtoi (leading digits,
 // 0 when none, saturated at the int range).

@@ -14,7 +14,7 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 PKGS=(cmake make g++ pkg-config dpkg-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
       wine wine32:i386 wine64 xvfb x11-apps x11-utils imagemagick
       nlohmann-json3-dev googletest libgtest-dev libcpp-httplib-dev libssl-dev
-      libsqlite3-dev sqlite3 openssl curl procps python3 locales)
+      libsqlite3-dev sqlite3 libcli11-dev openssl curl procps python3 locales)
 
 missing=()
 for p in "${PKGS[@]}"; do

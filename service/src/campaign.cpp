@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <climits>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -180,9 +181,206 @@ std::set<std::string> Codes(const json& offer, const char* key, const std::strin
   return out;
 }
 
-bool IsAbsoluteUrl(const std::string& s) {
-  return s.rfind("http://", 0) == 0 || s.rfind("https://", 0) == 0;
+// The wizard's rule for a download address ("u"): a text of this form it
+// fetches as it stands, anything else from its file endpoint with the text
+// appended. An optional lower-case "http://" or "https://", a host of ASCII
+// letters, digits, "_", "." and "-" with a "." inside it, then nothing or
+// "/", "?" or "#" followed by anything but line breaks. So a host without a
+// dot ("localhost") or with a port does not count as an address, and a path
+// whose first segment holds a dot ("setup.exe") does.
+bool WizardTakesAsAddress(const std::string& text) {
+  std::size_t start = 0;
+  if (text.rfind("https://", 0) == 0) {
+    start = 8;
+  } else if (text.rfind("http://", 0) == 0) {
+    start = 7;
+  }
+  auto host_char = [](unsigned char c) {
+    return std::isalnum(c) || c == '_' || c == '.' || c == '-';
+  };
+  std::size_t end = start;
+  while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80 && host_char(static_cast<unsigned char>(text[end]))) ++end;
+  bool inner_dot = false;
+  for (std::size_t i = start + 1; i + 1 < end; ++i) inner_dot = inner_dot || text[i] == '.';
+  if (!inner_dot) return false;
+  if (end == text.size()) return true;
+  if (text[end] != '/' && text[end] != '?' && text[end] != '#') return false;
+  return text.find_first_of("\r\n", end + 1) == std::string::npos;
 }
+
+// "scheme" of a text that starts with "scheme:" (RFC 3986), lower case; ""
+// for a path.
+std::string SchemeOf(const std::string& text) {
+  if (text.empty() || !std::isalpha(static_cast<unsigned char>(text[0]))) return std::string();
+  for (std::size_t i = 1; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == ':') return Lower(text.substr(0, i));
+    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') break;
+  }
+  return std::string();
+}
+
+bool IsFullUrl(const std::string& text) {
+  const std::string scheme = SchemeOf(text);
+  if (scheme != "http" && scheme != "https") return false;
+  const std::size_t host = scheme.size() + 3;
+  return text.compare(scheme.size(), 3, "://") == 0 && host < text.size() &&
+         text[host] != '/' && text[host] != ':' && text[host] != '?' && text[host] != '#';
+}
+
+// A path under the file endpoint as written in the campaign, checked for
+// what the endpoint would never serve, in URL form: bytes that a URL path
+// cannot hold as they are (spaces, "%", "?", "#", anything outside ASCII)
+// are percent-encoded, so the file endpoint decodes them back. "{" and "}"
+// stay: they mark the wizard's own placeholders.
+std::string FilePath(const std::string& path, const std::string& where) {
+  if (path.front() == '/') Fail(where, "\"" + path + "\": a path under /f/ starts without \"/\"");
+  if (path.find('\\') != std::string::npos || path.find('\0') != std::string::npos) {
+    Fail(where, "\"" + path + "\": the file endpoint serves no path with \"\\\" or NUL");
+  }
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string segment = path.substr(start, end - start);
+    if (segment.empty() || segment == "." || segment == "..") {
+      Fail(where, "\"" + path + "\": the file endpoint serves no path with an empty, \".\" or \"..\" segment");
+    }
+    start = end + 1;
+  }
+  static const char kKept[] = "-._~!$&'()*+,;=:@/{}";
+  std::string out;
+  for (unsigned char c : path) {
+    if (c < 0x80 && (std::isalnum(c) || std::strchr(kKept, c) != nullptr)) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      static const char kHex[] = "0123456789ABCDEF";
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+bool IsAscii(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+// Keys of a package's "ps" that the wizard reads as UTF-8 (the registry and
+// application rules, the date marker's registry path); it reads the others
+// in the machine's ANSI code page.
+bool ReadAsUtf8(const std::string& key) {
+  for (const char* k : {"r", "ir", "rvn", "rvd", "eapp", "iapp", "cmdu", "pnr"}) {
+    if (key == k) return true;
+  }
+  return false;
+}
+
+void WarnOutsideAscii(const json& value, const std::string& where, std::vector<std::string>* out) {
+  if (value.is_string()) {
+    const std::string& text = value.get_ref<const std::string&>();
+    if (!IsAscii(text)) {
+      out->push_back(where + ": \"" + text.substr(0, 80) +
+                     "\" is not ASCII; the wizard reads it in the machine's ANSI code page, "
+                     "where only the characters that code page holds come through");
+    }
+  } else if (value.is_object()) {
+    for (auto it = value.begin(); it != value.end(); ++it) {
+      WarnOutsideAscii(*it, where + "." + it.key(), out);
+    }
+  } else if (value.is_array()) {
+    for (std::size_t i = 0; i < value.size(); ++i) {
+      WarnOutsideAscii(value[i], where + "[" + std::to_string(i) + "]", out);
+    }
+  }
+}
+
+// Turns the file references of the product ("cu", "cl") and of a package
+// ("u", "i") into what the wizard can use as it stands, or refuses them.
+class FileReferences {
+ public:
+  FileReferences(const std::string& base_url, std::vector<std::string>* files,
+                 std::vector<std::string>* warnings)
+      : base_(base_url), files_(files), warnings_(warnings) {}
+
+  // "cu" and "cl": the wizard fetches them as they are, so they must be full
+  // URLs; a path goes out under the public URL.
+  void Full(json& obj, const char* key, const std::string& where) {
+    if (!obj.contains(key)) return;
+    const std::string text = obj.at(key).get<std::string>();
+    const std::string place = where + "." + key;
+    if (text.empty()) return;  // "cl" may be empty: no product image
+    if (!SchemeOf(text).empty()) {
+      if (!IsFullUrl(text)) Fail(place, "\"" + text + "\": expected an http or https URL or a path under /f/");
+      return;
+    }
+    const std::string path = FilePath(text, place);
+    files_->push_back(text);
+    obj[key] = base_ + "/f/" + path;
+  }
+
+  // "u": the wizard fetches it as it stands when its address rule says so,
+  // else from its file endpoint with the text appended.
+  void Download(json& ps, const std::string& where) {
+    const std::string text = ps.at("u").get<std::string>();
+    const std::string place = where + ".u";
+    if (!SchemeOf(text).empty()) {
+      if (WizardTakesAsAddress(text)) return;
+      // Under this service's own files: the path alone reaches the same file
+      // through the wizard's file endpoint.
+      const std::string own = base_ + "/f/";
+      if (text.rfind(own, 0) == 0 && !WizardTakesAsAddress(text.substr(own.size()))) {
+        ps["u"] = text.substr(own.size());
+        return;
+      }
+      warnings_->push_back(place + ": \"" + text +
+                           "\" is no address to the wizard (its host needs a \".\" and no port), "
+                           "so it fetches it from its own file endpoint with this text appended");
+      return;
+    }
+    const std::string path = FilePath(text, place);
+    files_->push_back(text);
+    const std::string full = base_ + "/f/" + path;
+    if (WizardTakesAsAddress(full)) {
+      ps["u"] = full;
+    } else if (!WizardTakesAsAddress(path)) {
+      ps["u"] = path;
+    } else {
+      Fail(place, "\"" + text + "\": the wizard would take this path for a host name (its first "
+                  "segment holds a \".\") and the public URL " + base_ + " is no address to it "
+                  "(the host needs a \".\" and no port); put the file in a folder or give "
+                  "--public-url a host the wizard takes");
+    }
+  }
+
+  // "i": always fetched from the wizard's file endpoint, the path appended.
+  void Image(json& ps, const std::string& where) {
+    const std::string text = ps.at("i").get<std::string>();
+    const std::string place = where + ".i";
+    if (!SchemeOf(text).empty()) {
+      const std::string own = base_ + "/f/";
+      if (text.rfind(own, 0) == 0) {
+        ps["i"] = text.substr(own.size());
+        return;
+      }
+      warnings_->push_back(place + ": \"" + text +
+                           "\" is a URL, but the wizard fetches offer images from its own file "
+                           "endpoint with this text appended");
+      return;
+    }
+    ps["i"] = FilePath(text, place);
+    files_->push_back(text);
+  }
+
+ private:
+  const std::string& base_;
+  std::vector<std::string>* files_;
+  std::vector<std::string>* warnings_;
+};
 
 }  // namespace
 
@@ -236,6 +434,7 @@ Campaign::Content Campaign::Parse(const json& doc, const std::string& base_url,
     OnlyKeys(doc, self, {"product", "flow", "offers", "country_by_language"});
   }
   Content c;
+  FileReferences refs(base_url, &c.files, &c.warnings);
 
   const json& product = Object(doc, "product", self);
   {
@@ -244,6 +443,9 @@ Campaign::Content Campaign::Parse(const json& doc, const std::string& base_url,
     CheckProductFields(base, prefix + "product", true);
     OnlyKeys(base, prefix + "product", {"ct", "cu", "cl", "cf", "cp", "ctu", "ch", "cfl", "cb"});
     ExpandBase(base, base_url);
+    refs.Full(base, "cu", prefix + "product");
+    refs.Full(base, "cl", prefix + "product");
+    WarnOutsideAscii(base, prefix + "product", &c.warnings);
     c.product = base;
   }
   if (product.contains("by_language")) {
@@ -255,6 +457,9 @@ Campaign::Content Campaign::Parse(const json& doc, const std::string& base_url,
       OnlyKeys(it.value(), where, {"ct", "cu", "cl", "cf", "cp", "ctu", "ch", "cfl", "cb"});
       json overlay = it.value();
       ExpandBase(overlay, base_url);
+      refs.Full(overlay, "cu", where);
+      refs.Full(overlay, "cl", where);
+      WarnOutsideAscii(overlay, where, &c.warnings);
       c.product_by_language[Lower(it.key())] = overlay;
     }
   }
@@ -293,6 +498,14 @@ Campaign::Content Campaign::Parse(const json& doc, const std::string& base_url,
       Offer offer;
       offer.package = o.at("package");
       ExpandBase(offer.package, base_url);
+      json& ps = offer.package.at("ps");
+      refs.Download(ps, where + ".package.ps");
+      refs.Image(ps, where + ".package.ps");
+      for (auto it = ps.begin(); it != ps.end(); ++it) {
+        if (!ReadAsUtf8(it.key())) {
+          WarnOutsideAscii(*it, where + ".package.ps." + it.key(), &c.warnings);
+        }
+      }
       offer.id = offer.package.at("ad").at("o").get<std::string>();
       if (!ids.insert(offer.id).second) {
         Fail(where + ".package.ad.o", "offer id \"" + offer.id + "\" is used twice");
@@ -339,20 +552,20 @@ std::string Campaign::CountryForLanguage(const std::string& language,
 std::vector<std::string> Campaign::ReferencedFiles() const {
   std::vector<std::string> out;
   std::set<std::string> seen;
-  auto add = [&](const std::string& path) {
-    if (seen.insert(path).second) out.push_back(path);
-  };
   std::vector<const Content*> all = {&base_};
   for (const auto& entry : by_tag_) all.push_back(&entry.second);
   for (const Content* c : all) {
-    for (const Offer& o : c->offers) {
-      const json& ps = o.package.at("ps");
-      add(ps.at("i").get<std::string>());
-      const std::string& u = ps.at("u").get_ref<const std::string&>();
-      if (!IsAbsoluteUrl(u)) add(u);
+    for (const std::string& path : c->files) {
+      if (seen.insert(path).second) out.push_back(path);
     }
-    const std::string& cu = c->product.at("cu").get_ref<const std::string&>();
-    if (!IsAbsoluteUrl(cu)) add(cu);
+  }
+  return out;
+}
+
+std::vector<std::string> Campaign::Warnings() const {
+  std::vector<std::string> out = base_.warnings;
+  for (const auto& entry : by_tag_) {
+    out.insert(out.end(), entry.second.warnings.begin(), entry.second.warnings.end());
   }
   return out;
 }

@@ -22,7 +22,9 @@ struct CampaignError : std::runtime_error {
 // names one of them is answered from it.
 class Campaign {
  public:
-  // base_url replaces "{{base}}" in every text of the product and the offers.
+  // base_url replaces "{{base}}" in every text of the product and the
+  // offers; the file paths given relative go out under base_url + "/f/" where
+  // the wizard needs a full URL (see campaign.cpp).
   static Campaign FromFile(const std::string& path, const std::string& base_url);
   static Campaign FromJson(const nlohmann::json& doc, const std::string& base_url);
 
@@ -35,9 +37,13 @@ class Campaign {
   std::string CountryForLanguage(const std::string& language, const std::string& tag = "") const;
 
   // Paths under the file endpoint that the answers point at (offer images,
-  // relative download paths), of every campaign, each once, so a missing
-  // file is noticed at start.
+  // the paths the campaign gives relative), of every campaign, each once, so
+  // a missing file is noticed at start.
   std::vector<std::string> ReferencedFiles() const;
+
+  // What the wizard may not read as the campaign meant it (texts outside
+  // ASCII, addresses it would fetch from elsewhere), each naming its place.
+  std::vector<std::string> Warnings() const;
 
   // Offers of the base campaign, and the number of tagged campaigns.
   std::size_t OfferCount() const { return base_.offers.size(); }
@@ -63,6 +69,8 @@ class Campaign {
     nlohmann::json flow;
     std::vector<Offer> offers;
     std::map<std::string, std::string> country_by_language;
+    std::vector<std::string> files;     // relative paths as written
+    std::vector<std::string> warnings;
   };
 
   // prefix goes before every place named in a mistake ("" or "by_tag.TAG.").

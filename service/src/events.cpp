@@ -183,6 +183,7 @@ EventStore::EventStore(const std::string& path) {
         sqlite3_prepare_v2(db_, kFind, -1, &find_, nullptr) != SQLITE_OK) {
       throw StoreError(std::string("unexpected table layout: ") + sqlite3_errmsg(db_));
     }
+    committer_ = std::thread([this] { Commit(); });
   } catch (const StoreError& e) {
     sqlite3_finalize(insert_);
     insert_ = nullptr;
@@ -192,32 +193,103 @@ EventStore::EventStore(const std::string& path) {
   }
 }
 
+struct EventStore::Waiting {
+  const Event* event = nullptr;
+  const std::string* remote_addr = nullptr;
+  std::string received_at;
+  long long id = 0;
+  std::string error;
+  bool done = false;
+  std::condition_variable committed;  // only its own request waits on it
+};
+
 EventStore::~EventStore() {
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    ending_ = true;
+  }
+  queue_ready_.notify_all();
+  if (committer_.joinable()) committer_.join();
   sqlite3_finalize(find_);
   sqlite3_finalize(insert_);
   sqlite3_close_v2(db_);
 }
 
 long long EventStore::Insert(const Event& e, const std::string& remote_addr) {
+  Waiting w;
+  w.event = &e;
+  w.remote_addr = &remote_addr;
+  w.received_at = NowUtc();
+  std::unique_lock<std::mutex> lock(queue_mutex_);
+  if (ending_) throw StoreError("the event store is closing");
+  queue_.push_back(&w);
+  queue_ready_.notify_one();
+  w.committed.wait(lock, [&] { return w.done; });
+  if (!w.error.empty()) throw StoreError(w.error);
+  return w.id;
+}
+
+void EventStore::Commit() {
+  std::vector<Waiting*> batch;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(queue_mutex_);
+      queue_ready_.wait(lock, [&] { return ending_ || !queue_.empty(); });
+      if (queue_.empty()) return;  // ending, and nothing is left
+      batch.assign(queue_.begin(), queue_.end());
+      queue_.clear();
+    }
+    std::string error;
+    try {
+      Write(batch);
+    } catch (const StoreError& err) {
+      error = err.what();
+    }
+    {
+      std::lock_guard<std::mutex> lock(queue_mutex_);
+      for (Waiting* w : batch) {
+        // All or none: a failed transaction stored none of them.
+        w->error = error;
+        w->done = true;
+        w->committed.notify_one();
+      }
+    }
+  }
+}
+
+void EventStore::Write(const std::vector<Waiting*>& batch) {
   std::lock_guard<std::mutex> lock(mutex_);
-  sqlite3_stmt* st = insert_;
-  sqlite3_reset(st);
-  sqlite3_clear_bindings(st);
-  Bind(st, 1, NowUtc());
-  sqlite3_bind_int(st, 2, e.code);
-  Bind(st, 3, e.offer_id);
-  Bind(st, 4, e.feed_id);
-  if (e.kind) sqlite3_bind_int(st, 5, *e.kind);
-  Bind(st, 6, e.reason);
-  Bind(st, 7, e.failure);
-  Bind(st, 8, e.machine_id);
-  Bind(st, 9, e.run_stamp);
-  Bind(st, 10, remote_addr);
-  Bind(st, 11, e.data);
-  int rc = sqlite3_step(st);
-  sqlite3_reset(st);
-  if (rc != SQLITE_DONE) throw StoreError(sqlite3_errmsg(db_));
-  return sqlite3_last_insert_rowid(db_);
+  // IMMEDIATE takes the write lock now, so the wait for another service on
+  // the file is the busy timeout's, not a failure half-way.
+  Exec(db_, "BEGIN IMMEDIATE");
+  try {
+    for (Waiting* w : batch) {
+      const Event& e = *w->event;
+      sqlite3_stmt* st = insert_;
+      sqlite3_reset(st);
+      sqlite3_clear_bindings(st);
+      Bind(st, 1, w->received_at);
+      sqlite3_bind_int(st, 2, e.code);
+      Bind(st, 3, e.offer_id);
+      Bind(st, 4, e.feed_id);
+      if (e.kind) sqlite3_bind_int(st, 5, *e.kind);
+      Bind(st, 6, e.reason);
+      Bind(st, 7, e.failure);
+      Bind(st, 8, e.machine_id);
+      Bind(st, 9, e.run_stamp);
+      Bind(st, 10, *w->remote_addr);
+      Bind(st, 11, e.data);
+      const int rc = sqlite3_step(st);
+      sqlite3_reset(st);
+      if (rc != SQLITE_DONE) throw StoreError(sqlite3_errmsg(db_));
+      w->id = sqlite3_last_insert_rowid(db_);
+    }
+    // With synchronous=FULL the commit returns once the log is on disk.
+    Exec(db_, "COMMIT");
+  } catch (const StoreError&) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
 }
 
 std::vector<StoredEvent> EventStore::Find(const std::string& offer_id,

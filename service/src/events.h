@@ -1,9 +1,12 @@
 #pragma once
 
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "reply.h"
@@ -42,14 +45,21 @@ struct StoreError : std::runtime_error {
 };
 
 // The SQLite event table. Several services may share one database file.
+//
+// Events that arrive together share one transaction and so one sync: one
+// thread commits, in one transaction, every event that arrived while the
+// previous commit was being synced. No event waits for company: a lone event
+// is committed as soon as the thread is free.
 class EventStore {
  public:
   explicit EventStore(const std::string& path);  // throws StoreError
+  // Commits what is still waiting, then closes the database.
   ~EventStore();
   EventStore(const EventStore&) = delete;
   EventStore& operator=(const EventStore&) = delete;
 
-  // Committed to disk when it returns; throws StoreError.
+  // Committed to disk when it returns (returns its row id); throws
+  // StoreError when the transaction holding it failed.
   long long Insert(const Event& event, const std::string& remote_addr);
 
   // Every event whose offer id (and, when given, run stamp) is exactly the
@@ -59,10 +69,20 @@ class EventStore {
                                 const std::optional<std::string>& run_stamp);
 
  private:
-  std::mutex mutex_;
+  struct Waiting;
+  void Commit();                               // the committing thread
+  void Write(const std::vector<Waiting*>& batch);  // one transaction; throws
+
+  std::mutex mutex_;  // the database handle and statements
   sqlite3* db_ = nullptr;
   sqlite3_stmt* insert_ = nullptr;
   sqlite3_stmt* find_ = nullptr;
+
+  std::mutex queue_mutex_;
+  std::condition_variable queue_ready_;  // an event waits, or the store ends
+  std::deque<Waiting*> queue_;
+  bool ending_ = false;
+  std::thread committer_;
 };
 
 // The event endpoint: validate, store, answer.

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   }
   switch (options.command) {
     case tamsel::Command::Help:
-      std::cout << tamsel::HelpText(program);
+      std::cout << options.help;
       return 0;
     case tamsel::Command::Report:
       return tamsel::RunReport(options.report, std::cout, std::cerr);

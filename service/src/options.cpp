@@ -1,38 +1,42 @@
 #include "options.h"
 
+#include <CLI/CLI.hpp>
 #include <cctype>
-#include <climits>
-#include <cstdlib>
-#include <vector>
 
 namespace tamsel {
 namespace {
 
-// Whole-text decimal number in [lo, hi]; anything else is a usage error.
-long long ParseNumber(const std::string& option, const std::string& text, long long lo,
-                      long long hi) {
-  if (text.empty() || text.size() > 18) throw UsageError(option + ": not a number: " + text);
-  for (char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) {
-      throw UsageError(option + ": not a number: " + text);
-    }
-  }
-  long long v = std::stoll(text);
-  if (v < lo || v > hi) {
-    throw UsageError(option + ": out of range (" + std::to_string(lo) + " to " +
-                     std::to_string(hi) + "): " + text);
-  }
-  return v;
-}
+const char kReportHelp[] =
+    "Report (tamsel-service report [--db FILE] [--json]): per offer, how many\n"
+    "events of each code the database holds, the rejection reasons and the\n"
+    "failure texts; --json prints the same as JSON.";
 
-std::string CountryCode(const std::string& text) {
+// Two letters, given back in upper case.
+std::string CountryCode(std::string& text) {
   if (text.size() != 2 || !std::isalpha(static_cast<unsigned char>(text[0])) ||
       !std::isalpha(static_cast<unsigned char>(text[1]))) {
-    throw UsageError("--country: expected two letters, got: " + text);
+    return "expected two letters, got: " + text;
   }
-  std::string out = text;
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return std::string();
+}
+
+// The base the campaign's relative paths and {{base}} become: an http or
+// https URL with a host, in printable ASCII, without query or fragment.
+std::string PublicUrl(std::string& text) {
+  while (!text.empty() && text.back() == '/') text.pop_back();
+  std::size_t host = 0;
+  if (text.rfind("https://", 0) == 0) host = 8;
+  if (text.rfind("http://", 0) == 0) host = 7;
+  if (host == 0 || host == text.size() || text[host] == '/' || text[host] == ':') {
+    return "expected http:// or https:// and a host, got: " + text;
+  }
+  for (unsigned char c : text) {
+    if (c <= 0x20 || c >= 0x7f || c == '?' || c == '#' || c == '"' || c == '\\') {
+      return "expected a URL of printable ASCII without query or fragment, got: " + text;
+    }
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -44,122 +48,101 @@ std::string DefaultPublicUrl(int port) {
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
-  std::vector<std::string> args(argv + 1, argv + argc);
-  std::size_t i = 0;
-  if (i < args.size() && (args[i] == "serve" || args[i] == "report")) {
-    o.command = args[i] == "serve" ? Command::Serve : Command::Report;
-    ++i;
-  }
-  for (; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::string value;
-    bool has_value = false;
-    auto eq = name.find('=');
-    if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-      has_value = true;
-    }
-    auto take = [&]() -> std::string {
-      if (has_value) return value;
-      if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
-      return args[++i];
-    };
-    auto flag = [&]() {
-      if (has_value) throw UsageError(name + " takes no value");
-    };
+  ServeOptions& s = o.serve;
+  Limits& l = s.limits;
 
-    if (name == "-h" || name == "--help") {
-      flag();
-      o.command = Command::Help;
-      return o;
-    }
-    if (name == "--db") {
-      o.serve.db = o.report.db = take();
-      continue;
-    }
-    if (o.command == Command::Report) {
-      if (name == "--json") {
-        flag();
-        o.report.json = true;
-        continue;
-      }
-      throw UsageError("unknown option for report: " + name);
-    }
-    ServeOptions& s = o.serve;
-    if (name == "--port") {
-      s.port = static_cast<int>(ParseNumber(name, take(), 0, 65535));
-    } else if (name == "--bind") {
-      s.bind = take();
-    } else if (name == "--cert") {
-      s.cert = take();
-    } else if (name == "--key") {
-      s.key = take();
-    } else if (name == "--campaign") {
-      s.campaign = take();
-    } else if (name == "--files") {
-      s.files = take();
-    } else if (name == "--country") {
-      s.country = CountryCode(take());
-    } else if (name == "--public-url") {
-      s.public_url = take();
-      while (!s.public_url.empty() && s.public_url.back() == '/') s.public_url.pop_back();
-    } else if (name == "--max-body") {
-      s.max_body = static_cast<std::size_t>(ParseNumber(name, take(), 256, 64LL << 20));
-    } else if (name == "--files-rate") {
-      s.files_rate = static_cast<std::size_t>(ParseNumber(name, take(), 0, 1LL << 30));
-    } else if (name == "--quiet") {
-      flag();
-      s.quiet = true;
-    } else if (name == "--readback") {
-      flag();
-      s.readback = true;
-    } else {
-      throw UsageError("unknown option: " + name);
-    }
+  CLI::App app("Serves the configuration (POST /o), event (POST /zbd) and file (GET /f/...)\n"
+               "endpoints over HTTPS, or prints what the event database holds.",
+               "tamsel-service");
+  app.footer(kReportHelp);
+  app.get_formatter()->column_width(30);
+  // "serve" may be left out; its options belong to the program itself.
+  CLI::App* serve = app.add_subcommand("serve", "serve the endpoints (the default)");
+  serve->fallthrough();
+  CLI::App* report = app.add_subcommand("report", "print what the event database holds");
+  app.require_subcommand(0, 1);
+
+  app.add_option("--port", s.port, "port to listen on (default 443; 0 picks a free port)")
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--bind", s.bind, "address to listen on (default 127.0.0.1)");
+  app.add_option("--cert", s.cert, "server certificate chain, PEM");
+  app.add_option("--key", s.key, "server private key, PEM");
+  app.add_option("--campaign", s.campaign,
+                 "campaign file (JSON): product, flow settings and offers");
+  app.add_option("--files", s.files, "folder served under /f/ (default: none, every file is 404)");
+  CLI::Option* db = app.add_option("--db", s.db, "SQLite event database (default tamsel-events.sqlite)");
+  app.add_option("--country", s.country,
+                 "country answered when a request does not decide it (default US)");
+  app.add_option("--public-url", s.public_url,
+                 "base URL clients reach this service at: relative file paths of the\n"
+                 "campaign go out under URL/f/ and {{base}} becomes URL (default\n"
+                 "https://localhost with :PORT added unless the port is 443)");
+  app.add_option("--max-body", s.max_body, "largest request body accepted (default 65536)")
+      ->check(CLI::Range(std::size_t{256}, std::size_t{64} << 20));
+  app.add_option("--files-rate", s.files_rate,
+                 "send /f/ files at most this many KiB per second, so a demo shows\n"
+                 "its downloads (default 0: unlimited)")
+      ->check(CLI::Range(std::size_t{0}, std::size_t{1} << 30));
+  app.add_option("--max-request-line", l.request_line,
+                 "longest request line, in bytes (default 8192; 414 beyond)")
+      ->check(CLI::Range(std::size_t{256}, std::size_t{1} << 20));
+  app.add_option("--max-header-line", l.header_line,
+                 "longest header line, in bytes (default 8192; 431 beyond)")
+      ->check(CLI::Range(std::size_t{256}, std::size_t{1} << 20));
+  app.add_option("--max-headers-size", l.headers_size,
+                 "request line and headers together, in bytes (default 32768; 431)")
+      ->check(CLI::Range(std::size_t{512}, std::size_t{4} << 20));
+  app.add_option("--max-headers", l.header_count, "most header lines (default 100; 431 beyond)")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{10000}));
+  app.add_option("--header-time", l.header_seconds,
+                 "seconds a client has for the TLS handshake and the request head,\n"
+                 "from connecting or from a further request's first byte (default 10)")
+      ->check(CLI::Range(1, 3600));
+  app.add_option("--body-time", l.body_seconds,
+                 "seconds a client has to send the body once the head is in\n"
+                 "(default 30)")
+      ->check(CLI::Range(1, 3600));
+  app.add_option("--max-connections", l.connections,
+                 "connections open at once; further ones are closed at once\n"
+                 "(default 1000)")
+      ->check(CLI::Range(std::size_t{16}, std::size_t{100000}));
+  app.add_flag("--quiet", s.quiet, "no line per request on standard output")
+      ->disable_flag_override();
+  app.add_flag("--readback", s.readback,
+               "also answer POST /events?offer=ID[&run=STAMP] with the stored events\n"
+               "of that offer, as JSON (for tests; any client may read them, so off\n"
+               "by default)")
+      ->disable_flag_override();
+
+  CLI::Option* report_db =
+      report->add_option("--db", o.report.db, "SQLite event database (default tamsel-events.sqlite)");
+  report->add_flag("--json", o.report.json, "print JSON instead of tables")->disable_flag_override();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    o.command = Command::Help;
+    o.help = report->parsed() ? report->help() : app.help();
+    return o;
+  } catch (const CLI::ParseError& e) {
+    throw UsageError(e.what());
   }
-  if (o.command == Command::Serve) {
-    if (o.serve.cert.empty() || o.serve.key.empty()) {
-      throw UsageError("--cert and --key are required");
-    }
-    if (o.serve.campaign.empty()) throw UsageError("--campaign is required");
+  if (report->parsed()) {
+    o.command = Command::Report;
+    if (db->count() > 0 && report_db->count() == 0) o.report.db = s.db;
+    return o;
+  }
+  std::string wrong = CountryCode(s.country);
+  if (!wrong.empty()) throw UsageError("--country: " + wrong);
+  if (!s.public_url.empty() && !(wrong = PublicUrl(s.public_url)).empty()) {
+    throw UsageError("--public-url: " + wrong);
+  }
+  if (s.cert.empty() || s.key.empty()) throw UsageError("--cert and --key are required");
+  if (s.campaign.empty()) throw UsageError("--campaign is required");
+  if (l.request_line > l.headers_size || l.header_line > l.headers_size) {
+    throw UsageError("--max-headers-size must hold the longest request line and header line");
   }
   return o;
-}
-
-std::string HelpText(const std::string& program) {
-  return "Usage:\n"
-         "  " + program + " [serve] --cert FILE --key FILE --campaign FILE [options]\n"
-         "  " + program + " report [--db FILE] [--json]\n"
-         "\n"
-         "Serves the configuration (POST /o), event (POST /zbd) and file (GET /f/...)\n"
-         "endpoints over HTTPS, or prints what the event database holds.\n"
-         "\n"
-         "Serve options:\n"
-         "  --port N          port to listen on (default 443; 0 picks a free port)\n"
-         "  --bind ADDR       address to listen on (default 127.0.0.1)\n"
-         "  --cert FILE       server certificate chain, PEM\n"
-         "  --key FILE        server private key, PEM\n"
-         "  --campaign FILE   campaign file (JSON): product, flow settings and offers\n"
-         "  --files DIR       folder served under /f/ (default: none, every file is 404)\n"
-         "  --db FILE         SQLite event database (default tamsel-events.sqlite)\n"
-         "  --country CC      country answered when a request does not decide it\n"
-         "                    (default US)\n"
-         "  --public-url URL  base URL clients reach this service at; replaces\n"
-         "                    {{base}} in the campaign (default https://localhost\n"
-         "                    with :PORT added unless the port is 443)\n"
-         "  --max-body BYTES  largest request body accepted (default 65536)\n"
-         "  --files-rate KIB  send /f/ files at most this many KiB per second, so a\n"
-         "                    demo shows its downloads (default 0: unlimited)\n"
-         "  --quiet           no line per request on standard output\n"
-         "  --readback        also answer POST /events?offer=ID[&run=STAMP] with the\n"
-         "                    stored events of that offer, as JSON (for tests; any\n"
-         "                    client may read them, so off by default)\n"
-         "  -h, --help        this text\n"
-         "\n"
-         "Report options:\n"
-         "  --db FILE         SQLite event database (default tamsel-events.sqlite)\n"
-         "  --json            print JSON instead of tables\n";
 }
 
 }  // namespace tamsel

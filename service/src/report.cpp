@@ -19,7 +19,7 @@ struct CodeColumn {
   int code;
   const char* title;
 };
-const CodeColumn kColumns[] = {{1, "started(1)"},  {2, "rejected(2)"}, {3, "installed(3)"},
+const CodeColumn kColumns[] = {{1, "started(1)"},  {2, "rejected(2)"}, {3, "done(3)"},
                                {4, "declined(4)"}, {5, "quit(5)"},     {-1, "failed(-1)"}};
 
 struct Counted {

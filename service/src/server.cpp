@@ -1,11 +1,14 @@
 #include "server.h"
 
 #include <httplib.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <openssl/ssl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -16,17 +19,12 @@
 #include <thread>
 
 #include "campaign.h"
+#include "connections.h"
 #include "events.h"
 #include "files.h"
 
 namespace tamsel {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Idle wait per read, and the most a whole body may take.
-constexpr int kReadWaitMs = 5000;
-constexpr auto kBodyDeadline = std::chrono::seconds(30);
 
 std::mutex g_out_mutex;
 
@@ -62,93 +60,6 @@ void SetReply(httplib::Response& res, const Reply& r) {
 
 void Refuse(httplib::Response& res, int status, const std::string& reason) {
   SetReply(res, Reply::Text(status, reason));
-}
-
-// Marks the answer as the connection's last. The library keeps connections
-// alive, but a body left unread would be parsed as the next request; the
-// logger, which runs once the answer is written, then ends the connection.
-void CloseAfterAnswer(const httplib::Request& req, httplib::Response& res) {
-  if (req.get_header_value("Connection") != "close" && !res.has_header("Connection")) {
-    res.set_header("Connection", "close");
-  }
-}
-
-void EndConnectionIfMarked(const httplib::Request& req, const httplib::Response& res) {
-  if (req.ssl && res.get_header_value("Connection") == "close") {
-    shutdown(SSL_get_fd(req.ssl), SHUT_RDWR);
-  }
-}
-
-// How a request's body is framed, checked before any of it is read.
-struct Framing {
-  int status = 0;  // 0: acceptable
-  std::string reason;
-  bool length_known = false;  // a single valid Content-Length
-  std::uint64_t length = 0;
-};
-
-Framing CheckFraming(const httplib::Request& req) {
-  Framing f;
-  const auto lengths = req.get_header_value_count("Content-Length");
-  if (lengths == 1) {
-    const std::string text = req.get_header_value("Content-Length");
-    if (!text.empty() && text.size() <= 15 &&
-        text.find_first_not_of("0123456789") == std::string::npos) {
-      f.length = std::stoull(text);
-      f.length_known = !req.has_header("Transfer-Encoding");
-    }
-  }
-  auto refuse = [&](int status, const char* reason) {
-    f.status = status;
-    f.reason = reason;
-    return f;
-  };
-  const bool post = req.method == "POST";
-  if (!post && req.method != "GET" && req.method != "HEAD") {
-    return refuse(405, "method not allowed");
-  }
-  if (lengths > 1) return refuse(400, "more than one Content-Length");
-  if (lengths == 1 && !f.length_known && !req.has_header("Transfer-Encoding")) {
-    return refuse(400, "bad Content-Length");
-  }
-  // The library would read chunked bodies without any limit.
-  if (req.has_header("Transfer-Encoding")) {
-    return refuse(411, "send the body with a Content-Length");
-  }
-  // ... and inflate compressed ones without any limit.
-  if (req.has_header("Content-Encoding") &&
-      strcasecmp(req.get_header_value("Content-Encoding").c_str(), "identity") != 0) {
-    return refuse(415, "compressed bodies are not accepted");
-  }
-  if (post && lengths == 0) return refuse(411, "send the body with a Content-Length");
-  if (!post && f.length > 0) return refuse(400, "unexpected request body");
-  return f;
-}
-
-// Reads (into out) or, with out null, discards exactly length body bytes from
-// the TLS connection.
-bool ReadBody(SSL* ssl, std::uint64_t length, std::string* out) {
-  const int fd = SSL_get_fd(ssl);
-  const auto deadline = Clock::now() + kBodyDeadline;
-  char buf[16384];
-  while (length > 0) {
-    if (Clock::now() > deadline) return false;
-    if (SSL_pending(ssl) == 0) {
-      pollfd p{fd, POLLIN, 0};
-      int ready = poll(&p, 1, kReadWaitMs);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return false;
-    }
-    const int want = static_cast<int>(std::min<std::uint64_t>(length, sizeof buf));
-    const int n = SSL_read(ssl, buf, want);
-    if (n <= 0) {
-      if (SSL_get_error(ssl, n) == SSL_ERROR_WANT_READ) continue;
-      return false;
-    }
-    if (out) out->append(buf, static_cast<std::size_t>(n));
-    length -= static_cast<std::uint64_t>(n);
-  }
-  return true;
 }
 
 class Service {
@@ -229,83 +140,6 @@ class Service {
         });
   }
 
-  // Wine's WinHTTP fails a request (error 12019) when the server answers
-  // "Expect: 100-continue" with an interim "100 Continue", and the wizard
-  // always sends that header together with the body. cpp-httplib writes the
-  // interim answer unless this handler returns another status, in which case
-  // it sends the handler's response without routing or reading the body. So
-  // the body is read here and the request answered in full.
-  int AnswerExpecting(const httplib::Request& req, httplib::Response& res) const {
-    try {
-      Framing f = CheckFraming(req);
-      if (f.status == 0 && f.length > options_.max_body) {
-        f.status = 413;
-        f.reason = "body too large";
-      }
-      if (f.status != 0) {
-        RefuseUnread(req, res, f);
-      } else {
-        std::string body;
-        if (f.length > 0 && !ReadBody(Tls(req), f.length, &body)) {
-          Refuse(res, 400, "incomplete body");
-          CloseAfterAnswer(req, res);
-        } else {
-          Dispatch(req, body, res);
-        }
-      }
-    } catch (const std::exception& e) {
-      Say(std::string("error: ") + e.what());
-      Refuse(res, 500, "internal error");
-      CloseAfterAnswer(req, res);
-    }
-    // Those two would make the library send an interim answer after all.
-    if (res.status == 100 || res.status == 417) Refuse(res, 500, "internal error");
-    // The library only sizes bodies on its routed path.
-    if (!res.has_header("Content-Length")) {
-      if (!res.body.empty()) {
-        res.set_header("Content-Length", std::to_string(res.body.size()));
-      } else if (res.content_provider_) {
-        res.set_header("Content-Length", std::to_string(res.content_length_));
-      }
-    }
-    return res.status;
-  }
-
-  // Refuses, before the library reads it, what it would read without a limit
-  // or what no endpoint takes. Over-large bodies of a fitting length are left
-  // to the library, which drops them and answers 413.
-  httplib::Server::HandlerResponse GuardBody(const httplib::Request& req,
-                                             httplib::Response& res) const {
-    Framing f = CheckFraming(req);
-    if (f.status == 0 && f.length > DrainLimit()) {
-      f.status = 413;
-      f.reason = "body too large";
-    }
-    if (f.status == 0) return httplib::Server::HandlerResponse::Unhandled;
-    RefuseUnread(req, res, f);
-    return httplib::Server::HandlerResponse::Handled;
-  }
-
-  // Answers a refusal whose body is still on the wire: drops the body when
-  // its length is known and bearable, so the connection stays usable, and
-  // ends the connection otherwise.
-  void RefuseUnread(const httplib::Request& req, httplib::Response& res, const Framing& f) const {
-    Refuse(res, f.status, f.reason);
-    const bool dropped = f.length_known &&
-                         (f.length == 0 || (f.length <= DrainLimit() && req.ssl &&
-                                            ReadBody(Tls(req), f.length, nullptr)));
-    if (!dropped) CloseAfterAnswer(req, res);
-  }
-
-  std::uint64_t DrainLimit() const {
-    return std::max<std::uint64_t>(options_.max_body * 16ULL, 1ULL << 20);
-  }
-
-  static SSL* Tls(const httplib::Request& req) {
-    if (!req.ssl) throw std::runtime_error("request without TLS connection");
-    return const_cast<SSL*>(req.ssl);
-  }
-
  private:
   const ServeOptions& options_;
   const Campaign& campaign_;
@@ -313,24 +147,16 @@ class Service {
   const FileStore& files_;
 };
 
-void Install(httplib::SSLServer& svr, const Service& service, const ServeOptions& options) {
+void Install(Router& svr, const Service& service, const ServeOptions& options) {
   svr.set_payload_max_length(options.max_body);
-  svr.new_task_queue = [] { return new httplib::ThreadPool(16); };
-  svr.set_pre_routing_handler(
-      [&service](const httplib::Request& req, httplib::Response& res) {
-        return service.GuardBody(req, res);
-      });
-  svr.set_expect_100_continue_handler(
-      [&service](const httplib::Request& req, httplib::Response& res) {
-        return service.AnswerExpecting(req, res);
-      });
+  svr.set_keep_alive_timeout(5);
+  svr.set_keep_alive_max_count(100);
   auto routed = [&service](const httplib::Request& req, httplib::Response& res) {
     service.Dispatch(req, req.body, res);
   };
   svr.Get(".*", routed);
   svr.Post(".*", routed);
-  // Statuses the library sets by itself (413 after draining, 400 for a
-  // broken request) still get a short reason.
+  // Statuses the library sets by itself still get a short reason.
   svr.set_error_handler(httplib::Server::HandlerWithResponse(
       [](const httplib::Request&, httplib::Response& res) {
         if (!res.body.empty() || res.content_provider_) {
@@ -351,17 +177,81 @@ void Install(httplib::SSLServer& svr, const Service& service, const ServeOptions
         Refuse(res, 500, "internal error");
       });
   // The logger runs once an answer is written, whatever path it took.
-  const bool quiet = options.quiet;
-  svr.set_logger([quiet](const httplib::Request& req, const httplib::Response& res) {
-    if (!quiet) {
+  if (!options.quiet) {
+    svr.set_logger([](const httplib::Request& req, const httplib::Response& res) {
       std::string line = req.method + " " + Printable(req.target) + " " +
                          std::to_string(res.status) + " " + req.remote_addr;
       if (res.status >= 400) line += " " + Printable(res.body, 100);
       while (!line.empty() && line.back() == '?') line.pop_back();  // the reason's newline
       Say(line);
+    });
+  }
+}
+
+// The TLS context the wizard's WinHTTP talks to; null when the certificate
+// or key does not load.
+SSL_CTX* MakeTls(const ServeOptions& options) {
+  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  if (!ctx) return nullptr;
+  SSL_CTX_set_options(ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION |
+                               SSL_OP_NO_SESSION_RESUMPTION_ON_RENEGOTIATION);
+  SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+  if (SSL_CTX_use_certificate_chain_file(ctx, options.cert.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(ctx, options.key.c_str(), SSL_FILETYPE_PEM) != 1 ||
+      SSL_CTX_check_private_key(ctx) != 1) {
+    SSL_CTX_free(ctx);
+    return nullptr;
+  }
+  return ctx;
+}
+
+// A listening socket on bind:port (0: any free port); -1 with errno set.
+int Listen(const std::string& address, int port, int* bound_port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  if (getaddrinfo(address.c_str(), service.c_str(), &hints, &found) != 0 || !found) {
+    errno = EADDRNOTAVAIL;
+    return -1;
+  }
+  int fd = -1;
+  int saved = 0;
+  for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
+    fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) continue;
+    const int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, 1024) != 0) {
+      saved = errno;
+      close(fd);
+      fd = -1;
     }
-    EndConnectionIfMarked(req, res);
-  });
+  }
+  freeaddrinfo(found);
+  if (fd < 0) {
+    errno = saved;
+    return -1;
+  }
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  *bound_port = addr.ss_family == AF_INET6
+                    ? ntohs(reinterpret_cast<sockaddr_in6&>(addr).sin6_port)
+                    : ntohs(reinterpret_cast<sockaddr_in&>(addr).sin_port);
+  return fd;
+}
+
+// Room for the connections the limits allow, as far as the system lets.
+void RaiseDescriptorLimit(std::size_t connections) {
+  rlimit rl{};
+  if (getrlimit(RLIMIT_NOFILE, &rl) != 0) return;
+  const rlim_t want = static_cast<rlim_t>(connections) + 64;
+  if (rl.rlim_cur >= want) return;
+  rl.rlim_cur = std::min(want, rl.rlim_max);
+  setrlimit(RLIMIT_NOFILE, &rl);
 }
 
 std::string SignalName(int sig) {
@@ -387,7 +277,8 @@ int RunService(const ServeOptions& options) {
   std::unique_ptr<FileStore> files;
   std::unique_ptr<EventStore> events;
   try {
-    Campaign::FromFile(options.campaign, options.public_url);
+    Campaign::FromFile(options.campaign, options.public_url.empty() ? DefaultPublicUrl(options.port)
+                                                                    : options.public_url);
     files = std::make_unique<FileStore>(options.files);
     events = std::make_unique<EventStore>(options.db);
   } catch (const std::exception& e) {
@@ -395,22 +286,19 @@ int RunService(const ServeOptions& options) {
     return 1;
   }
 
-  httplib::SSLServer svr(options.cert.c_str(), options.key.c_str());
-  if (!svr.is_valid()) {
+  SSL_CTX* tls = MakeTls(options);
+  if (!tls) {
     std::cerr << "tamsel-service: cannot use certificate " << options.cert << " with key "
               << options.key << std::endl;
     return 1;
   }
 
-  int port = options.port;
+  RaiseDescriptorLimit(options.limits.connections);
+  int port = 0;
   errno = 0;
-  if (port == 0) {
-    port = svr.bind_to_any_port(options.bind);
-    if (port <= 0) port = -1;
-  } else if (!svr.bind_to_port(options.bind, port)) {
-    port = -1;
-  }
-  if (port < 0) {
+  const int listen_fd = Listen(options.bind, options.port, &port);
+  if (listen_fd < 0) {
+    SSL_CTX_free(tls);
     std::cerr << "tamsel-service: cannot listen on " << options.bind << ":" << options.port
               << (errno ? std::string(": ") + std::strerror(errno) : std::string())
               << std::endl;
@@ -422,6 +310,8 @@ int RunService(const ServeOptions& options) {
   try {
     campaign = std::make_unique<Campaign>(Campaign::FromFile(options.campaign, public_url));
   } catch (const std::exception& e) {
+    SSL_CTX_free(tls);
+    close(listen_fd);
     std::cerr << "tamsel-service: " << e.what() << std::endl;
     return 1;
   }
@@ -438,8 +328,19 @@ int RunService(const ServeOptions& options) {
                 << ", which the files folder does not have" << std::endl;
     }
   }
+  for (const std::string& warning : campaign->Warnings()) {
+    std::cerr << "warning: " << warning << std::endl;
+  }
   Service service(options, *campaign, *events, *files);
-  Install(svr, service, options);
+  Router router;
+  Install(router, service, options);
+
+  LoopSettings settings;
+  settings.limits = options.limits;
+  settings.max_body = options.max_body;
+  settings.quiet = options.quiet;
+  settings.say = Say;
+  ConnectionLoop loop(tls, listen_fd, router, settings);
 
   std::atomic<bool> done{false};
   std::thread waiter([&] {
@@ -452,11 +353,7 @@ int RunService(const ServeOptions& options) {
       int sig = sigtimedwait(&set, nullptr, &tick);
       if (sig < 0) continue;
       Say("stopping on " + SignalName(sig));
-      // stop() does nothing until the accept loop runs, so keep asking.
-      while (!done) {
-        svr.stop();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
+      loop.Stop();
     }
   });
 
@@ -468,14 +365,14 @@ int RunService(const ServeOptions& options) {
       (campaign->TagCount() ? ", " + std::to_string(campaign->TagCount()) + " by download tag"
                             : std::string()) +
       ", events in " + options.db + ")");
-  const bool ok = svr.listen_after_bind();
+  loop.Run();
   done = true;
   waiter.join();
-  // Connections still open were finished by listen_after_bind; the database
-  // closes with the store.
+  // Every answer is written or abandoned and every worker has ended; the
+  // store commits what it holds and closes the database.
   events.reset();
   Say("stopped");
-  return ok ? 0 : 1;
+  return 0;
 }
 
 }  // namespace tamsel

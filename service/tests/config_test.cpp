@@ -85,7 +85,9 @@ TEST_F(Configuration, AnswerHasTheShapeTheWizardReads) {
   for (auto it = i.begin(); it != i.end(); ++it) {
     EXPECT_TRUE(it->is_string()) << it.key();
   }
-  EXPECT_EQ(i.at("cu"), "installers/product.exe");
+  // The wizard fetches "cu" as it stands: a relative path goes out as a full
+  // URL under the public URL.
+  EXPECT_EQ(i.at("cu"), base + "/f/installers/product.exe");
   EXPECT_EQ(i.at("cl"), base + "/f/images/product.png");
   EXPECT_EQ(i.at("ch"), "chan");
   EXPECT_EQ(i.at("cfl"), "flavour");

@@ -124,6 +124,23 @@ bool Service::Running() {
   return true;
 }
 
+void Service::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+long Service::ResidentKib() const {
+  if (pid_ <= 0) return 0;
+  std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
 int Service::Stop() {
   if (pid_ <= 0) return -1;
   kill(pid_, SIGTERM);
@@ -168,6 +185,124 @@ bool Complete(const std::string& raw, bool head_only) {
 
 }  // namespace
 
+namespace {
+
+// The response in raw (a status line, headers, a body).
+RawResponse ParseResponse(std::string raw, bool head_only) {
+  RawResponse r;
+  r.raw = std::move(raw);
+  auto head_end = r.raw.find("\r\n\r\n");
+  if (head_end == std::string::npos) return r;
+  std::istringstream head(r.raw.substr(0, head_end));
+  std::string line;
+  std::getline(head, line);
+  std::smatch m;
+  if (std::regex_search(line, m, std::regex(R"(^HTTP/1\.[01] (\d{3}))"))) {
+    r.status = std::stoi(m[1]);
+  }
+  while (std::getline(head, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    auto colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::string name = line.substr(0, colon);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string value = line.substr(colon + 1);
+    value.erase(0, value.find_first_not_of(' '));
+    r.headers.emplace(name, value);
+  }
+  r.body = r.raw.substr(head_end + 4);
+  auto cl = r.headers.find("content-length");
+  r.ok = r.status > 0 &&
+         (cl == r.headers.end() || head_only || std::stoull(cl->second) == r.body.size());
+  return r;
+}
+
+SSL_CTX* ClientContext() {
+  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+  SSL_CTX_load_verify_locations(ctx, CaFile().c_str(), nullptr);
+  SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+  return ctx;
+}
+
+int ConnectLoopback(int port, int timeout_seconds) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  timeval tv{timeout_seconds, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+Connection::Connection(int port) {
+  // A service that closes on a client still sending must fail its writes,
+  // not end the test program.
+  signal(SIGPIPE, SIG_IGN);
+  SSL_CTX* ctx = ClientContext();
+  ctx_ = ctx;
+  fd_ = ConnectLoopback(port, 60);
+  if (fd_ < 0) return;
+  SSL* ssl = SSL_new(ctx);
+  SSL_set_fd(ssl, fd_);
+  SSL_set_tlsext_host_name(ssl, "localhost");
+  SSL_set1_host(ssl, "localhost");
+  if (SSL_connect(ssl) == 1) {
+    ssl_ = ssl;
+  } else {
+    SSL_free(ssl);
+  }
+}
+
+Connection::~Connection() {
+  if (ssl_) SSL_free(static_cast<SSL*>(ssl_));
+  if (fd_ >= 0) close(fd_);
+  SSL_CTX_free(static_cast<SSL_CTX*>(ctx_));
+}
+
+bool Connection::Send(const std::string& bytes) {
+  if (!ssl_) return false;
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const int n = SSL_write(static_cast<SSL*>(ssl_), bytes.data() + sent,
+                            static_cast<int>(std::min<std::size_t>(bytes.size() - sent, 1 << 20)));
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+RawResponse Connection::Read(int seconds) {
+  if (!ssl_) return {};
+  timeval tv{seconds, 0};
+  setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  std::string raw = std::move(pending_);
+  pending_.clear();
+  char buf[16384];
+  while (!Complete(raw, false)) {
+    const int n = SSL_read(static_cast<SSL*>(ssl_), buf, sizeof buf);
+    if (n <= 0) break;
+    raw.append(buf, static_cast<std::size_t>(n));
+  }
+  RawResponse r = ParseResponse(raw, false);
+  if (r.ok) {
+    // Anything past the announced body belongs to the next response.
+    auto cl = r.headers.find("content-length");
+    const std::size_t end = r.raw.find("\r\n\r\n") + 4 +
+                            (cl == r.headers.end() ? r.body.size() : std::stoull(cl->second));
+    pending_ = r.raw.substr(end);
+    r = ParseResponse(r.raw.substr(0, end), false);
+  }
+  return r;
+}
+
 RawResponse RawExchange(int port, const std::string& request) {
   const bool head_only = request.rfind("HEAD ", 0) == 0;
   RawResponse r;
@@ -207,31 +342,7 @@ RawResponse RawExchange(int port, const std::string& request) {
   if (ssl) SSL_free(ssl);
   close(fd);
   SSL_CTX_free(ctx);
-
-  auto head_end = r.raw.find("\r\n\r\n");
-  if (head_end == std::string::npos) return r;
-  std::istringstream head(r.raw.substr(0, head_end));
-  std::string line;
-  std::getline(head, line);
-  std::smatch m;
-  if (std::regex_search(line, m, std::regex(R"(^HTTP/1\.[01] (\d{3}))"))) {
-    r.status = std::stoi(m[1]);
-  }
-  while (std::getline(head, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    auto colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    std::string name = line.substr(0, colon);
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::string value = line.substr(colon + 1);
-    value.erase(0, value.find_first_not_of(' '));
-    r.headers.emplace(name, value);
-  }
-  r.body = r.raw.substr(head_end + 4);
-  auto cl = r.headers.find("content-length");
-  r.ok = r.status > 0 &&
-         (cl == r.headers.end() || head_only || std::stoull(cl->second) == r.body.size());
-  return r;
+  return ParseResponse(std::move(r.raw), head_only);
 }
 
 RunResult Run(const std::vector<std::string>& args) {

@@ -47,9 +47,15 @@ class Service {
   int port() const { return port_; }
   std::string output() const;
 
-  // SIGTERM, then the exit status (-1 when it did not exit normally).
+  // SIGTERM, then the exit status (-1 when it did not exit normally, or did
+  // not exit within a generous limit and was killed).
   int Stop();
+  // SIGKILL, as a crash or a power cut would end it, and wait for it.
+  void Kill();
   bool Running();
+  pid_t pid() const { return pid_; }
+  // Resident memory of the service in KiB, 0 when it cannot be read.
+  long ResidentKib() const;
 
  private:
   pid_t pid_ = -1;
@@ -72,6 +78,29 @@ struct RawResponse {
 // reads one response: up to its announced length, else until the server
 // closes the connection.
 RawResponse RawExchange(int port, const std::string& request);
+
+// One TLS connection to the service that a test writes piece by piece, as
+// a slow or hostile client would.
+class Connection {
+ public:
+  explicit Connection(int port);  // connects and completes the handshake
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  bool connected() const { return ssl_ != nullptr; }
+  // false once the service has closed the connection or refuses more.
+  bool Send(const std::string& bytes);
+  // Reads one response: up to its announced length, else until the service
+  // closes; gives up after a generous wait (nothing is measured against it).
+  RawResponse Read(int seconds = 60);
+
+ private:
+  int fd_ = -1;
+  void* ctx_ = nullptr;
+  void* ssl_ = nullptr;
+  std::string pending_;  // received past the last response
+};
 
 struct RunResult {
   int exit_code = -1;

@@ -126,7 +126,8 @@ TEST(CommandLine, HelpListsEveryOption) {
   EXPECT_EQ(r.exit_code, 0);
   for (const char* option : {"--port", "--bind", "--cert", "--key", "--db", "--campaign", "--files",
                              "--country", "--max-body", "--files-rate", "--public-url", "--quiet", "--readback",
-                             "--help", "report", "--json"}) {
+                             "--max-request-line", "--max-header-line", "--max-headers-size", "--max-headers",
+                             "--header-time", "--body-time", "--max-connections", "--help", "report", "--json"}) {
     EXPECT_NE(r.output.find(option), std::string::npos) << option;
   }
 }
@@ -146,12 +147,38 @@ TEST(CommandLine, MistakesExitWithUsageError) {
       {"report", "--readback"},
       {"--readback=1", "--cert", "c", "--key", "k", "--campaign", box.campaign},
       {"--port"},
+      {"--max-headers", "0", "--cert", "c", "--key", "k", "--campaign", box.campaign},
+      {"--header-time", "soon", "--cert", "c", "--key", "k", "--campaign", box.campaign},
+      {"--body-time", "0", "--cert", "c", "--key", "k", "--campaign", box.campaign},
+      {"--max-request-line", "9000", "--max-headers-size", "8192", "--cert", "c", "--key", "k",
+       "--campaign", box.campaign},
+      {"--public-url", "ftp://example.com", "--cert", "c", "--key", "k", "--campaign", box.campaign},
+      {"--public-url", "https://", "--cert", "c", "--key", "k", "--campaign", box.campaign},
+      {"--quiet=yes", "--cert", "c", "--key", "k", "--campaign", box.campaign},
+      {"report", "--json=1"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(args[0]);
     harness::RunResult r = harness::Run(args);
     EXPECT_EQ(r.exit_code, 2) << r.output;
     EXPECT_NE(r.output.find("--help"), std::string::npos) << r.output;
+  }
+}
+
+TEST(CommandLine, ReportTakesItsDatabaseBeforeOrAfterTheWord) {
+  harness::Sandbox box;
+  {
+    harness::Service service(box.Args());
+    ASSERT_TRUE(service.started()) << service.output();
+    ASSERT_EQ(harness::PostSignedEvent(service.port(), Event(1)).status, 200);
+  }
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"report", "--db", box.db, "--json"}, {"--db", box.db, "report", "--json"},
+           {"--db=" + box.db, "report", "--json"}}) {
+    SCOPED_TRACE(args[0]);
+    harness::RunResult r = harness::Run(args);
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_EQ(json::parse(r.output).at("events"), 1);
   }
 }
 

@@ -48,32 +48,37 @@ struct PackageEnvironment {
 // Reads the shared configuration (and the machine's version); posts with PostJson.
 PackageEnvironment EnvironmentFromConfiguration(std::shared_ptr<ConfigurationManager> config);
 
+// A "cmdu" record: the offer waits until a time stored in the registry is
+// "umd" days old (the uninstall-time rule). Members keep the keys' names.
 struct RegistryCommand {
-    std::wstring utr, utk, utvn, utvt;
-    int32_t umd = 0;
-    bool utms = false;
+    std::wstring utr;   // full root name ("hkey_local_machine")
+    std::wstring utk;   // key path below the root
+    std::wstring utvn;  // value holding the time since 1970 (seconds, or milliseconds with utms)
+    std::wstring utvt;  // carried, not used by the rules
+    int32_t umd = 0;    // days that must have passed since that time
+    bool utms = false;  // the stored time is in milliseconds
 };
 
 // "cfs": show-order and flow limits of a push-notification offer.
 struct FlowSettings {
-    int32_t mb = std::numeric_limits<int32_t>::max();
-    std::vector<std::string> ab;
-    int32_t ma = std::numeric_limits<int32_t>::max();
-    std::vector<std::string> aa;
-    int32_t mo = std::numeric_limits<int32_t>::max();
-    bool saad = false;
-    bool sied = false;
+    int32_t mb = std::numeric_limits<int32_t>::max();  // most offers accepted before this one
+    std::vector<std::string> ab;                       // encoded ids of offers that may come before it
+    int32_t ma = std::numeric_limits<int32_t>::max();  // most offers that may follow it
+    std::vector<std::string> aa;                       // encoded ids of offers that may follow it
+    int32_t mo = std::numeric_limits<int32_t>::max();  // most offers in a flow holding this one
+    bool saad = false;                                 // declined: skip every offer after it
+    bool sied = false;                                 // skip it after any earlier decline
 };
 
 struct PushNotificationBlock {
-    bool pn = false;
-    std::string pnau;
-    std::string pnak;
-    std::string pnr;  // expanded: key path, "\\", value name
-    std::string pnop;
-    bool pnsi = false;
-    std::string la;
-    std::string sp;   // expanded
+    bool pn = false;   // the offer carries this block
+    std::string pnau;  // push-notification API address
+    std::string pnak;  // its API key, as configured
+    std::string pnr;   // date marker, expanded: key path, "\\", value name
+    std::string pnop;  // option text, also a tracking parameter
+    bool pnsi = false;  // carried
+    std::string la;    // carried text
+    std::string sp;    // stub parameters, expanded
 };
 
 // Event codes after whose delivery a package reports nothing more.

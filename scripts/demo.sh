@@ -189,4 +189,20 @@ installer_walk() {
 }
 installer_walk en_US.UTF-8
 installer_walk es_ES.UTF-8
+
+# Every page on one sheet: a row for the download manager's walk, then one
+# for the installer's in English and one in Spanish, pages in walk order.
+demo="$TAMSEL_BUILD/demo"
+rows=()
+for walk in "$demo" "$demo/installer-en" "$demo/installer-es"; do
+  row="$demo/.row-${#rows[@]}.png"
+  montage "$walk"/[0-9]*.png -tile x1 -geometry 300x+4+4 "$row"
+  rows+=("$row")
+done
+convert "${rows[@]}" -background white -gravity west -append +repage "$demo/contact-sheet.png"
+rm -f "${rows[@]}"
+downloads=$(find "$WINEPREFIX/drive_c/users" -maxdepth 2 -name Downloads -type d 2>/dev/null | head -1)
+echo "[demo] every page on one sheet: $demo/contact-sheet.png"
+echo "[demo] the downloaded product: $downloads"
+echo "[demo] what the installers left: $markers"
 echo "[demo] what the service stored: $TAMSEL_BUILD/native/tamsel-service report --db $TAMSEL_BUILD/service/demo-events.sqlite"

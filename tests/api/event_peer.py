@@ -16,7 +16,8 @@ Routes (POST):
                    js-0000  200 with a body that is not JSON
                    ct-0000  200 with a valid configuration whose "i"."ct" is ""
                    dq-slow  200 with a configuration whose product is
-                            /slow/300000000 on this peer, and no offers
+                            /slow/30000000 on this peer (ten seconds), and
+                            no offers
                    other    404 (also for a body without a string "u")
   /zbd           the event endpoint: records the event and answers 200
   /log           answers the recorded requests as a JSON array of
@@ -52,7 +53,7 @@ def configuration_replies():
         "l": "US",
     }
     slow_product = {
-        "i": {"ct": "Slow Product", "cu": base + "/slow/300000000", "cf": "SlowProduct.exe"},
+        "i": {"ct": "Slow Product", "cu": base + "/slow/30000000", "cf": "SlowProduct.exe"},
         "f": {"m": 3, "a": "peer"},
         "o": [],
         "l": "US",

@@ -197,4 +197,34 @@ TEST(WizardRun, ClosingWhileLoadingEndsCleanly) {
     }
 }
 
+// A language chosen on the first page reaches the later pages, the question
+// on closing and the service, which answers with the product's German title.
+TEST(WizardRun, TheChosenLanguageReachesEveryPageAndTheService) {
+    WizardRun run("t3-acpt");
+    ASSERT_TRUE(run.Started());
+    HWND combo = run.Control(IDC_LANGUAGE_COMBO);
+    ASSERT_NE(combo, nullptr);
+    LRESULT german = CB_ERR;
+    const LRESULT count = ::SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count && german == CB_ERR; ++i) {
+        wchar_t item[128] = {};
+        if (::SendMessageW(combo, CB_GETLBTEXTLEN, i, 0) < 128)
+            ::SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item));
+        if (std::wstring(item) == L"Deutsch") german = i;
+    }
+    ASSERT_NE(german, CB_ERR) << "no German in the list";
+    // What the list tells its page when the user picks an entry.
+    ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(german), 0);
+    ::SendMessageW(::GetParent(combo), WM_COMMAND, MAKEWPARAM(IDC_LANGUAGE_COMBO, CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(combo));
+    EXPECT_EQ(wizardwindows::Text(run.Control(IDC_NEXT)), L"Weiter");
+
+    ASSERT_TRUE(run.Click(IDC_NEXT));
+    ASSERT_NE(run.Control(IDC_WELCOME_TITLE), nullptr) << "no welcome page";
+    EXPECT_EQ(wizardwindows::Text(run.Control(IDC_WELCOME_TITLE)), L"Willkommen bei");
+    EXPECT_EQ(wizardwindows::Text(run.Control(IDC_PRODUCT_TITLE)), L"Tamsel Demo-App");
+    EXPECT_EQ(run.CloseAnswering(true), L"M\u00f6chten Sie das Installationsprogramm wirklich beenden?");
+    EXPECT_TRUE(run.Process().WaitForExit(60000));
+}
+
 }  // namespace

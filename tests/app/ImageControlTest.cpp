@@ -5,6 +5,7 @@
 
 #include "app/StaticFromImage.h"
 #include "common/GdiplusForTests.h"
+#include "resources/resource.h"
 
 #include <memory>
 
@@ -37,6 +38,22 @@ TEST(ImageControl, DecodesImagesAndRejectsGarbage) {
     EXPECT_EQ(DecodeImage(garbage, sizeof garbage), nullptr);
     EXPECT_EQ(DecodeImage(nullptr, 0), nullptr);
     EXPECT_EQ(LoadImageResource(999, L"IMAGE_BLOB"), nullptr);
+}
+
+// The pictures of the welcome, finish and error pages decode from the
+// program's resources, each under its own type.
+TEST(ImageControl, ThePagesPicturesDecode) {
+    const struct {
+        UINT id;
+        const wchar_t* type;
+    } pictures[] = {{IDR_IMAGE_WELCOME, L"IMAGE_BLOB"}, {IDR_IMAGE_FINISH, L"IMAGE_BLOB2"}, {IDR_IMAGE_ERROR, L"IMAGE_BLOB3"}};
+    for (const auto& p : pictures) {
+        const auto image = LoadImageResource(p.id, p.type);
+        ASSERT_NE(image, nullptr) << p.id;
+        EXPECT_GT(image->GetWidth(), 0u) << p.id;
+        EXPECT_GT(image->GetHeight(), 0u) << p.id;
+        EXPECT_EQ(LoadImageResource(p.id, L"IMAGE_BLOB9"), nullptr) << "type " << p.id;
+    }
 }
 
 TEST(ImageControl, PaintsTheImageStretchedAndNothingWithout) {

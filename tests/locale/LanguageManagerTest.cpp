@@ -222,6 +222,20 @@ TEST(LanguageManager, BtTextsInEveryLanguage) {
     }
 }
 
+// The download page puts the percentage where "$percent$" stands: every
+// translation of both wizard types keeps it.
+TEST(LanguageManager, EveryLanguageKeepsThePercentPlaceholder) {
+    for (const int wizardType : {1, 2}) {
+        Fixture f(wizardType);
+        f.manager->FillLanguageList(f.combo);
+        for (const std::wstring& language : f.Items()) {
+            ASSERT_TRUE(f.manager->SetLanguage(language));
+            EXPECT_NE(f.manager->Translate("PROGRESS_STATUS").find(L"$percent$"), std::wstring::npos)
+                << WideToUtf8(language) << " of wizard type " << wizardType;
+        }
+    }
+}
+
 // The language of a locale document's name picks resource 120's language.
 TEST(LanguageManager, LanguageOfLocaleNames) {
     EXPECT_EQ(PRIMARYLANGID(LanguageIdOfLocale(L"de")), LANG_GERMAN);

@@ -336,6 +336,77 @@ TEST_F(FilterTest, UninstallTimeAndPushNotificationDate) {
     });
 }
 
+// The order of the rules, whole: an offer that every rule refuses, after an
+// accepted one, is judged again each time its first refusal is lifted, and
+// each time the next rule in order gives the reason.
+TEST_F(FilterTest, RulesAreAskedInTheirOrder) {
+    const int64_t now = 1706702400;
+    json settings{
+        {"pn", true}, {"pnr", "SOFTWARE\\Vendor\\Shown"}, {"cfs", {{"mb", 0}}},
+        {"v", 1}, {"exc", true}, {"r", {"hklm\\software\\vendor"}},
+        {"disk", 5001}, {"ram", 8193}, {"cpu", 2401}, {"ov", 100}, {"pv", "4"}, {"win64", true},
+        {"fe", {"C:\\present.txt"}}, {"ife", {"C:\\absent.txt"}}, {"a", {"setup"}}, {"iapp", {"other.exe"}},
+        {"cmdu", json::array({{{"utr", "HKEY_LOCAL_MACHINE"}, {"utk", "Software\\Vendor"}, {"utvn", "Removed"},
+                               {"utvt", "s"}, {"umd", 7}}})},
+        {"x", 2},
+    };
+    FactTable machine;
+    machine.disk.value = 5000;
+    machine.memory.value = 8192;
+    machine.processor.value = 2400;
+    machine.windowsMajor = 6;
+    machine.windowsMinor = 3;
+    machine.wow64 = false;
+    machine.paths = {L"C:\\present.txt"};
+    machine.processes = {L"setup.exe"};
+    machine.apps = {};
+    machine.now = now;
+    machine.texts[{L"hkey_local_machine", L"software\\vendor", L"removed"}] = std::to_wstring(now - 3 * 86400);
+    machine.chrome = false;
+    machine.ie = {true, 8.0f};
+    machine.today = L"20240131";
+    machine.texts[{L"hkey_local_machine", L"SOFTWARE\\Vendor", L"Shown"}] = L"20240201";
+    machine.keys = {kVendorKey};
+
+    // Each reason, and how the user's machine or the offer stops giving it.
+    const std::vector<std::pair<std::string, std::function<void(json&, FactTable&)>>> steps = {
+        {"SHOWED 1 PRODUCTS BUT ONLY 0", [](json& o, FactTable&) { o["cfs"].erase("mb"); }},
+        {"SAME VERTICAL OFFER ALREADY PRESENT", [](json& o, FactTable&) { o["v"] = 2; }},
+        {"EXCLUSIVE, BUT ANOTHER OFFER ALREADY PRESENT", [](json& o, FactTable&) { o.erase("exc"); }},
+        {"REGISTRY KEY EXISTS", [](json& o, FactTable&) { o.erase("r"); }},
+        {"NOT ENOUGH DISK SPACE", [](json& o, FactTable&) { o.erase("disk"); }},
+        {"NOT ENOUGH RAM", [](json& o, FactTable&) { o.erase("ram"); }},
+        {"NOT ENOUGH CPU", [](json& o, FactTable&) { o.erase("cpu"); }},
+        {"UNSUPPORTED OS VERSION", [](json& o, FactTable&) { o.erase("ov"); }},
+        {"UNSUPPORTED PLATFORM VERSION", [](json& o, FactTable&) { o.erase("pv"); }},
+        {"64 BIT OS REQUIRED", [](json&, FactTable& f) { f.wow64 = true; }},
+        {"FILE EXISTS", [](json& o, FactTable&) { o.erase("fe"); }},
+        {"NONE OF THE FILES EXISTS", [](json& o, FactTable&) { o.erase("ife"); }},
+        {"APPLICATION RUNNING", [](json&, FactTable& f) { f.processes.clear(); }},
+        {"REGISTRY INCLUDE APP NOT FOUND", [](json& o, FactTable&) { o.erase("iapp"); }},
+        {"MIN DAYS UNINSTALL CHECKER", [](json& o, FactTable&) { o.erase("cmdu"); }},
+        {"NO CHROME", [](json&, FactTable& f) { f.chrome = true; }},
+        {"OLD IE VERSION", [](json&, FactTable& f) { f.ie = {true, 11.0f}; }},
+        {"PN NO SHOW", [](json& o, FactTable&) { o.erase("pn"); }},
+    };
+    for (const auto& [reason, lift] : steps) {
+        auto facts = std::make_shared<FactTable>(machine);
+        OfferFilter filter(5, facts, GetConfiguration());
+        OfferFactory factory;
+        const FilterRun run = RunOffers(filter, factory, {{"first", {{"v", 1}}}, {"second", settings}});
+        ASSERT_EQ(run.outcomes.size(), 2u);
+        EXPECT_EQ(run.outcomes[0], "+");
+        EXPECT_EQ(run.outcomes[1].rfind(reason, 0), 0u) << "expected " << reason << ", got " << run.outcomes[1];
+        lift(settings, machine);
+    }
+    auto facts = std::make_shared<FactTable>(machine);
+    OfferFilter filter(5, facts, GetConfiguration());
+    OfferFactory factory;
+    EXPECT_EQ(RunOffers(filter, factory, {{"first", {{"v", 1}}}, {"second", settings}}).outcomes,
+              (std::vector<std::string>{"+", "+"}))
+        << "every refusal lifted";
+}
+
 TEST(UninstallDays, AreMultipliedIn32BitSignedArithmetic) {
     const std::pair<int32_t, int64_t> cases[] = {
         {0, 0},

@@ -273,16 +273,20 @@ TEST_F(DownloadTest, BadRedirectLocationsFailWinHttpSafely) {
 
 TEST_F(DownloadTest, ExistingFileSurvivesAFailedDownload) {
     const std::string mine = "the user's own file\r\n\x01\x02";
+    // The file of the last success stays the last file through failures.
+    manager_->lastFilePath = L"C:\\earlier\\product.exe";
     for (const std::wstring& url : {Http(L"/status/404"), Http(L"/short"), Http(L"/reset")}) {
         SCOPED_TRACE(std::string(url.begin(), url.end()));
         WriteAll(folder_ + L"\\keep.bin", mine);
         EXPECT_FALSE(Download(url, L"keep.bin").first);
         EXPECT_TRUE(ReadAll(folder_ + L"\\keep.bin") == mine);
         EXPECT_EQ(ListFolder(folder_), std::vector<std::wstring>{L"keep.bin"});
+        EXPECT_EQ(manager_->lastFilePath, L"C:\\earlier\\product.exe");
     }
     // A successful download does replace it.
     EXPECT_TRUE(Download(Http(L"/redirect/0"), L"keep.bin").first);
     EXPECT_EQ(ReadAll(folder_ + L"\\keep.bin"), "done");
+    EXPECT_EQ(manager_->lastFilePath, folder_ + L"\\keep.bin");
 }
 
 TEST_F(DownloadTest, HostileNamesWriteNothingOutsideTheFolder) {

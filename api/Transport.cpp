@@ -10,6 +10,7 @@
 #include "util/SystemError.h"
 #include "util/TamselException.h"
 #include "util/Text.h"
+#include "util/WinHttpSession.h"
 #include "util/WinHttpUrl.h"
 #include "util/WindowsVersion.h"
 
@@ -38,14 +39,10 @@ bool PostJsonToHost(const std::wstring& host, const std::wstring& path, const st
         return false;
     };
     if (body.size() > std::numeric_limits<DWORD>::max()) return fail(ERROR_INVALID_PARAMETER);
-    const DWORD access = GetWindowsVersion().IsWindows7() ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY
-                                                          : 4 /* WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY */;
     // Declared so that the request closes first, then the connection, then the session.
-    tamsel::WinHttpHandle session(::WinHttpOpen(nullptr, access, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) return fail(::GetLastError());
-    DWORD protocols = WinHttpSecureProtocols();
-    if (!::WinHttpSetOption(session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
-        return fail(::GetLastError());
+    WinHttpSession opened = OpenWinHttpSession(nullptr, WinHttpAccessType());
+    if (opened.failure) return fail(opened.code);
+    const tamsel::WinHttpHandle session = std::move(opened.handle);
     tamsel::WinHttpHandle connection(::WinHttpConnect(session.Get(), host.c_str(), INTERNET_DEFAULT_HTTPS_PORT, 0));
     if (!connection) return fail(::GetLastError());
     tamsel::WinHttpHandle request(::WinHttpOpenRequest(connection.Get(), L"POST", path.c_str(), nullptr,

@@ -26,9 +26,6 @@ struct WinHttpResponse {
     tamsel::WinHttpHandle request;
 };
 
-// The access type of a file download: automatic proxy except on Windows 7.
-DWORD FileDownloadAccessType();
-
 // Sends GET for url and follows up to 5 redirects, each with a new session.
 // Returns with a 2xx response whose body is ready; throws Failure otherwise.
 void OpenWinHttpResponse(const std::wstring& url, const WinHttpRequestSetup& setup, WinHttpResponse& response);

@@ -6,10 +6,9 @@
 
 #include "DownloadManager.h"
 #include "TransferSupport.h"
+#include "util/WinHttpSession.h"
 #include "util/WinHttpUrl.h"
 #include "util/WindowsVersion.h"
-
-void tamsel::WinHttpHandleTraits::Close(Value h) noexcept { ::WinHttpCloseHandle(h); }
 
 namespace download {
 namespace {
@@ -29,10 +28,6 @@ DWORD QueryStatus(HINTERNET request) {
 
 }  // namespace
 
-DWORD FileDownloadAccessType() {
-    return GetWindowsVersion().IsWindows7() ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : 4 /* WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY */;
-}
-
 void OpenWinHttpResponse(const std::wstring& url, const WinHttpRequestSetup& setup, WinHttpResponse& response) {
     std::wstring current = url;
     int redirects = 0;
@@ -41,12 +36,9 @@ void OpenWinHttpResponse(const std::wstring& url, const WinHttpRequestSetup& set
         response.connection.Reset();
         response.session.Reset();
 
-        response.session.Reset(::WinHttpOpen(setup.userAgent, setup.accessType, WINHTTP_NO_PROXY_NAME,
-                                             WINHTTP_NO_PROXY_BYPASS, 0));
-        if (!response.session) FailWithCode(L"Failed to open HTTP session", ::GetLastError());
-        DWORD protocols = WinHttpSecureProtocols();
-        if (!::WinHttpSetOption(response.session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
-            FailWithCode(L"Failed to set secure protocols", ::GetLastError());
+        WinHttpSession session = OpenWinHttpSession(setup.userAgent, setup.accessType);
+        if (session.failure) FailWithCode(session.failure, session.code);
+        response.session = std::move(session.handle);
 
         // A text that is not an absolute URL (a relative Location too) ends here.
         const CrackedUrl parts = CrackUrl(current);
@@ -139,7 +131,7 @@ void DownloadManager::TransferWinHttp(const std::wstring& url, HWND window, cons
     PartFile part(target.path);
     if (cancelled) Fail(L"Download cancelled.");
     WinHttpResponse response;
-    OpenWinHttpResponse(url, {nullptr, FileDownloadAccessType(), 0}, response);
+    OpenWinHttpResponse(url, {nullptr, WinHttpAccessType(), 0}, response);
 
     Progress progress(window);
     uint64_t length = 0;

@@ -5,8 +5,6 @@
 #include "TransferSupport.h"
 #include "util/SystemError.h"
 
-void tamsel::WinInetHandleTraits::Close(Value h) noexcept { ::InternetCloseHandle(h); }
-
 void DownloadManager::TransferWinInet(const std::wstring& url, HWND window, const std::wstring& fileName,
                                       bool useTempFolder) {
     using namespace download;

@@ -27,8 +27,10 @@ const WindowsVersion& GetWindowsVersion() {
     return version;
 }
 
-DWORD WinHttpSecureProtocols() {
+DWORD WinHttpSecureProtocols(const WindowsVersion& version) {
     DWORD protocols = 0x20 /* SSL 3.0 */ | 0x80 /* TLS 1.0 */;
-    if (GetWindowsVersion().AtLeast(6, 1, 1)) protocols |= 0x200 /* TLS 1.1 */ | 0x800 /* TLS 1.2 */;
+    if (version.AtLeast(6, 1, 1)) protocols |= 0x200 /* TLS 1.1 */ | 0x800 /* TLS 1.2 */;
     return protocols;
 }
+
+DWORD WinHttpSecureProtocols() { return WinHttpSecureProtocols(GetWindowsVersion()); }

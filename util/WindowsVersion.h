@@ -18,5 +18,6 @@ struct WindowsVersion {
 
 const WindowsVersion& GetWindowsVersion();
 // WINHTTP_OPTION_SECURE_PROTOCOLS: SSL 3.0 and TLS 1.0, plus TLS 1.1 and 1.2
-// from Windows 7 Service Pack 1 on.
+// from Windows 7 Service Pack 1 on; of this Windows without an argument.
+DWORD WinHttpSecureProtocols(const WindowsVersion& version);
 DWORD WinHttpSecureProtocols();

@@ -10,6 +10,8 @@
 #include "util/Handles.h"
 #include "util/KnownFolders.h"
 #include "util/MessageSink.h"
+#include "util/WinHttpSession.h"
+#include "util/WindowsVersion.h"
 
 
 #include "util/SystemError.h"
@@ -75,4 +77,31 @@ TEST(ApplicationMessageBoxSink, CaptionIsTheProgramsTitle) {
     }
     if (box) ::PostMessageW(box, WM_COMMAND, IDOK, 0);
     worker.join();
+}
+
+// What a WinHTTP session asks of each Windows: the proxy access type and the
+// secure protocols.
+TEST(WinHttpSession, AccessTypeAndProtocolsFollowTheVersion) {
+    const DWORD kOld = 0x20 | 0x80;                 // SSL 3.0, TLS 1.0
+    const DWORD kNew = kOld | 0x200 | 0x800;        // and TLS 1.1, 1.2
+    const DWORD kAutomatic = 4;
+    const struct {
+        const char* what;
+        WindowsVersion version;
+        DWORD access;
+        DWORD protocols;
+    } cases[] = {
+        {"Vista", {true, 6, 0, 6002, 2}, kAutomatic, kOld},
+        {"7", {true, 6, 1, 7600, 0}, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, kOld},
+        {"7 SP1", {true, 6, 1, 7601, 1}, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, kNew},
+        {"8", {true, 6, 2, 9200, 0}, kAutomatic, kNew},
+        {"10", {true, 10, 0, 19045, 0}, kAutomatic, kNew},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WinHttpAccessType(c.version), c.access) << c.what;
+        EXPECT_EQ(WinHttpSecureProtocols(c.version), c.protocols) << c.what;
+    }
+    const WinHttpSession session = OpenWinHttpSession(nullptr, WinHttpAccessType());
+    EXPECT_TRUE(session.handle) << session.code;
+    EXPECT_EQ(session.failure, nullptr);
 }

@@ -8,6 +8,7 @@
 #include "BuildSettings.h"
 #include "util/Handles.h"
 #include "util/KnownFolders.h"
+#include "util/ResourceBytes.h"
 #include "util/Text.h"
 
 int LookupWizardType(const std::string& typeName) {
@@ -93,15 +94,11 @@ std::wstring ConfigurationManager::CreateUniqueTempFolder() {
 
 std::wstring ConfigurationManager::ReadFileVersion(HMODULE module) {
     if (!module) module = ::GetModuleHandleW(nullptr);
-    HRSRC info = ::FindResourceW(module, MAKEINTRESOURCEW(1), RT_VERSION);
-    if (!info) return std::wstring();
-    const DWORD size = ::SizeofResource(module, info);
-    HGLOBAL loaded = ::LoadResource(module, info);
-    const void* data = loaded ? ::LockResource(loaded) : nullptr;
-    if (!data || size == 0) return std::wstring();
+    const ResourceBytes resource =
+        LoadResourceBytes(module, ::FindResourceW(module, MAKEINTRESOURCEW(1), RT_VERSION));
+    if (!resource.data || resource.size == 0) return std::wstring();
     // VerQueryValue wants memory it may write to, not the mapped resource.
-    std::vector<unsigned char> copy(static_cast<const unsigned char*>(data),
-                                    static_cast<const unsigned char*>(data) + size);
+    std::vector<unsigned char> copy(resource.data, resource.data + resource.size);
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT fixedSize = 0;
     if (!::VerQueryValueW(copy.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||

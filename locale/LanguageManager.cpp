@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "TranslatablePage.h"
+#include "util/ResourceBytes.h"
 #include "util/Text.h"
 
 namespace {
@@ -75,16 +76,15 @@ bool LanguageManager::LoadDocument(int id, tinyxml2::XMLDocument& document, cons
         if (showMessage_) showMessage_(L"Failed to find resource with id: " + std::to_wstring(id));
         return false;
     }
-    HGLOBAL loaded = ::LoadResource(module_, found);
-    const char* bytes = loaded ? static_cast<const char*>(::LockResource(loaded)) : nullptr;
-    if (!bytes) {
+    const ResourceBytes resource = LoadResourceBytes(module_, found);
+    if (!resource.data) {
         if (showMessage_) showMessage_(L"Failed to load resource with id: " + std::to_wstring(id));
         return false;
     }
-    const DWORD size = ::SizeofResource(module_, found);
     document.Clear();
-    if (size != 0 && bytes[0] != 0) {
-        const std::string text(bytes, size);  // a terminated copy of the resource
+    if (resource.size != 0 && resource.data[0] != 0) {
+        // A terminated copy of the resource.
+        const std::string text(reinterpret_cast<const char*>(resource.data), resource.size);
         document.Parse(text.c_str(), text.size());
     } else {
         document.Parse("", 0);  // the parser's own "empty document" error

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "Handles.h"
+#include "ResourceBytes.h"
 
 namespace {
 
@@ -66,11 +67,7 @@ std::shared_ptr<Gdiplus::Image> DecodeImage(const void* bytes, size_t size) {
 
 std::shared_ptr<Gdiplus::Image> LoadImageResource(UINT id, const wchar_t* type, HMODULE module) {
     if (!module) module = ::GetModuleHandleW(nullptr);
-    HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(id), type);
-    if (!found) return nullptr;
-    const DWORD size = ::SizeofResource(module, found);
-    HGLOBAL loaded = ::LoadResource(module, found);
-    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
-    if (!bytes || size == 0) return nullptr;
-    return DecodeImage(bytes, size);
+    const ResourceBytes bytes = LoadResourceBytes(module, ::FindResourceW(module, MAKEINTRESOURCEW(id), type));
+    if (!bytes.data || bytes.size == 0) return nullptr;
+    return DecodeImage(bytes.data, bytes.size);
 }

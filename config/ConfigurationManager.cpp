@@ -2,10 +2,8 @@
 
 #include <shlobj.h>
 
-#include <chrono>
-#include <ctime>
-
 #include "BuildSettings.h"
+#include "util/Clock.h"
 #include "util/Handles.h"
 #include "util/KnownFolders.h"
 #include "util/ResourceBytes.h"
@@ -111,21 +109,12 @@ std::wstring ConfigurationManager::ReadFileVersion(HMODULE module) {
 
 std::string ConfigurationManager::GetTimestamp() {
     std::lock_guard<std::mutex> lock(cacheMutex_);
-    if (timestampCache_.empty()) {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        char text[32] = {};
-        if (localtime_s(&local, &now) == 0 && std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local) == 14)
-            timestampCache_ = text;
-    }
+    if (timestampCache_.empty()) timestampCache_ = LocalTimestamp(CurrentUnixSeconds());
     return timestampCache_;
 }
 
 std::string ConfigurationManager::GetEpochMilliseconds() {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::system_clock::now().time_since_epoch())
-                        .count();
-    return std::to_string(static_cast<long long>(ms));
+    return std::to_string(static_cast<long long>(CurrentUnixMilliseconds()));
 }
 
 std::string ConfigurationManager::ReadMachineGuid() {

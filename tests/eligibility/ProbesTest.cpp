@@ -341,6 +341,10 @@ TEST(Clock, LocalDates) {
     EXPECT_EQ(LocalDate(1706702400), L"20240131");
     EXPECT_EQ(LocalDate(951825600), L"20000229");
     EXPECT_EQ(LocalDate(-1), L"");
+    // The run's timestamp comes from the same local time.
+    EXPECT_EQ(LocalTimestamp(1706702400).substr(0, 8), "20240131");
+    EXPECT_EQ(LocalTimestamp(1706702400).size(), 14u);
+    EXPECT_EQ(LocalTimestamp(-1), "");
 
     SYSTEMTIME before{}, after{};
     ::GetLocalTime(&before);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/Package.h"
+#include "common/RecordingEnvironment.h"
 
 // Offers as the loading task builds them, with every event they post kept.
 class OfferFactory {
@@ -49,19 +50,14 @@ public:
 
 private:
     PackageEnvironment Environment() {
-        PackageEnvironment env;
+        PackageEnvironment env = RecordingEnvironment([this](const json& body) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            bodies_.push_back(body);
+        });
+        // The moment and the Windows the rule tables are written for.
         env.timestamp = "20240131120000";
         env.windowsMajorMinor = "6.1";
         env.epochMilliseconds = [] { return std::string("1706702400000"); };
-        env.eventEndpointUrl = L"https://events.invalid/zbd";
-        env.post = [this](const std::wstring&, const std::string& document, const std::vector<HttpHeader>&,
-                          std::string&, int32_t& status) {
-            const json body = json::parse(json::parse(document).at("data").get<std::string>());
-            std::lock_guard<std::mutex> lock(mutex_);
-            bodies_.push_back(body);
-            status = 200;
-            return true;
-        };
         return env;
     }
 

@@ -15,6 +15,7 @@
 #include "PageTestHost.h"
 #include "common/DemoMarkers.h"
 #include "api/Package.h"
+#include "common/RecordingEnvironment.h"
 #include "download/DownloadManager.h"
 #include "pages/DownloadPageDlm.h"
 #include "pages/DownloadPageIsv.h"
@@ -109,23 +110,10 @@ struct Journal {
 };
 
 PackageEnvironment RecordingEnvironment(std::shared_ptr<Journal> journal, const std::string& label) {
-    PackageEnvironment env;
-    env.machineGuid = "c0ffee00-1111-2222-3333-444455556666";
-    env.timestamp = "20261210093000";
-    env.windowsMajorMinor = "10.0";
-    env.epochMilliseconds = [] { return std::string("1765359000123"); };
-    env.expandFolders = [](const std::wstring& text) { return text; };
-    env.eventEndpointUrl = L"https://localhost/zbd";
-    env.fileEndpointUrl = L"https://localhost/f/";
-    env.post = [journal, label](const std::wstring&, const std::string& body, const std::vector<HttpHeader>&,
-                                std::string&, int32_t& status) {
-        const json event = json::parse(json::parse(body).at("data").get<std::string>());
+    return ::RecordingEnvironment([journal, label](const json& event) {
         std::lock_guard<std::mutex> guard(journal->lock);
         journal->events[label].push_back(event);
-        status = 200;
-        return true;
-    };
-    return env;
+    });
 }
 
 using demomarkers::Await;

@@ -9,6 +9,7 @@
 
 #include "PageTestHost.h"
 #include "api/Package.h"
+#include "common/RecordingEnvironment.h"
 #include "pages/LanguagePage.h"
 #include "pages/ProductPage.h"
 #include "util/Images.h"
@@ -29,22 +30,10 @@ struct EventLog {
 };
 
 PackageEnvironment RecordingEnvironment(std::shared_ptr<EventLog> log) {
-    PackageEnvironment env;
-    env.machineGuid = "c0ffee00-1111-2222-3333-444455556666";
-    env.timestamp = "20261210093000";
-    env.windowsMajorMinor = "10.0";
-    env.epochMilliseconds = [] { return std::string("1765359000123"); };
-    env.expandFolders = [](const std::wstring& text) { return text; };
-    env.eventEndpointUrl = L"https://localhost/zbd";
-    env.post = [log](const std::wstring&, const std::string& body, const std::vector<HttpHeader>&, std::string&,
-                     int32_t& status) {
-        const json event = json::parse(json::parse(body).at("data").get<std::string>());
+    return ::RecordingEnvironment([log](const json& event) {
         std::lock_guard<std::mutex> guard(log->lock);
         log->codes.push_back(std::stoi(event.at("6").get<std::string>()));
-        status = 200;
-        return true;
-    };
-    return env;
+    });
 }
 
 struct Offer {

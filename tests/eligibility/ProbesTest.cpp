@@ -15,6 +15,7 @@
 #include "common/TestEnvironment.h"
 #include "eligibility/Probes.h"
 #include "util/Handles.h"
+#include "util/Text.h"
 #include "util/WindowsVersion.h"
 
 namespace {
@@ -218,6 +219,23 @@ TEST_F(Chrome, FoundInTheProgramFilesOfCommonPf) {
     EXPECT_FALSE(Present());
     files_.File(seen + L"\\Google\\Chrome\\Application\\chrome.exe");
     EXPECT_TRUE(Present());
+}
+
+// Chromium counts as Chrome, in the program files of {commonpf} and in the
+// user's local application data alike.
+TEST_F(Chrome, ChromiumFoundInEitherOfItsFolders) {
+    const bool x86 = testenv::Config() == "x64";
+    const std::wstring programFiles = x86 ? L"C:\\Program Files (x86)" : L"C:\\Program Files";
+    const std::wstring localAppData = ReadFolderFacts().localAppData;
+    ASSERT_FALSE(localAppData.empty());
+    for (const std::wstring& folder : {programFiles, localAppData}) {
+        {
+            ScopedFiles files;
+            files.File(folder + L"\\Chromium\\Application\\chrome.exe");
+            EXPECT_TRUE(Present()) << WideToUtf8(folder);
+        }
+        EXPECT_FALSE(Present()) << WideToUtf8(folder) << ": gone again";
+    }
 }
 
 // Internet Explorer's version text, replaced for a moment in the default view.

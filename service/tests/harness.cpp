@@ -240,12 +240,17 @@ int ConnectLoopback(int port, int timeout_seconds) {
   return fd;
 }
 
+// A service that closes on (or is killed under) a client still sending must
+// fail that client's writes, not end the test program: every client of the
+// tests, raw connections and cpp-httplib's alike, writes with this ignored.
+const bool kBrokenPipesIgnored = [] {
+  signal(SIGPIPE, SIG_IGN);
+  return true;
+}();
+
 }  // namespace
 
 Connection::Connection(int port) {
-  // A service that closes on a client still sending must fail its writes,
-  // not end the test program.
-  signal(SIGPIPE, SIG_IGN);
   SSL_CTX* ctx = ClientContext();
   ctx_ = ctx;
   fd_ = ConnectLoopback(port, 60);

@@ -314,16 +314,9 @@ RawResponse RawExchange(int port, const std::string& request) {
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
   SSL_CTX_load_verify_locations(ctx, CaFile().c_str(), nullptr);
   SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  timeval tv{30, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int fd = ConnectLoopback(port, 30);
   SSL* ssl = nullptr;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+  if (fd >= 0) {
     ssl = SSL_new(ctx);
     SSL_set_fd(ssl, fd);
     SSL_set_tlsext_host_name(ssl, "localhost");
@@ -345,7 +338,7 @@ RawResponse RawExchange(int port, const std::string& request) {
     }
   }
   if (ssl) SSL_free(ssl);
-  close(fd);
+  if (fd >= 0) close(fd);
   SSL_CTX_free(ctx);
   return ParseResponse(std::move(r.raw), head_only);
 }

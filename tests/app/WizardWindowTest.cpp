@@ -36,6 +36,12 @@ bool ItemVisible(HWND dialog, int id) {
 
 }  // namespace
 
+// Opened and closed at once: a handle kept open would keep the mutex alive.
+static bool MutexExists(const wchar_t* name) {
+    const tamsel::KernelHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, name));
+    return static_cast<bool>(mutex);
+}
+
 TEST(WizardWindow, DownloadManagerOpensOneSetupWindowAndRefusesASecondCopy) {
     ProcessDriver first(TAMSEL_EXE_DLM);
     ASSERT_TRUE(first.Started());
@@ -46,6 +52,9 @@ TEST(WizardWindow, DownloadManagerOpensOneSetupWindowAndRefusesASecondCopy) {
     EXPECT_TRUE(ItemVisible(wizard, IDC_PRODUCT_ICON));
     EXPECT_TRUE(ItemVisible(wizard, IDC_HEADER_LINE));
     EXPECT_NE(::GetWindowLongW(wizard, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
+    // The running wizard holds the machine-wide mutex of its type, by name.
+    EXPECT_TRUE(MutexExists(L"Global\\TamselDLMSingleInstanceMutex"));
+    EXPECT_FALSE(MutexExists(L"Global\\TamselISVSingleInstanceMutex"));
 
     ProcessDriver second(TAMSEL_EXE_DLM);
     ASSERT_TRUE(second.Started());
@@ -57,6 +66,7 @@ TEST(WizardWindow, DownloadManagerOpensOneSetupWindowAndRefusesASecondCopy) {
     EXPECT_TRUE(::IsWindowVisible(wizard));
     CloseConfirmed(first, wizard);
     EXPECT_TRUE(first.WaitForExit());
+    EXPECT_FALSE(MutexExists(L"Global\\TamselDLMSingleInstanceMutex")) << "released with the wizard";
 
     // Once it has gone, a new copy starts normally.
     ProcessDriver third(TAMSEL_EXE_DLM);

@@ -12,7 +12,6 @@ ConfigurationsPageBTClassic::ConfigurationsPageBTClassic(std::shared_ptr<Languag
 BOOL ConfigurationsPageBTClassic::OnInitDialog() {
     configurationsTitle = GetItem(IDC_CONFIGURATIONS_TITLE);
     for (size_t i = 0; i < configurationChecks.size(); ++i) configurationChecks[i] = GetItem(kConfigurationCheckIds[i]);
-    backgroundBrush.Reset(::CreateSolidBrush(config->backgroundColor));
     CheckAll(configurationChecks);
     RegisterText(IDC_CONFIGURATIONS_TITLE, "CONFIGURATIONS_TITLE");
     RegisterText(IDC_CONFIGURATIONS_SUBTITLE_1, "CONFIGURATIONS_SUBTITLE_1");

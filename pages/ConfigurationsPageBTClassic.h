@@ -22,6 +22,5 @@ protected:
 private:
     HWND configurationsTitle = nullptr;
     std::array<HWND, 5> configurationChecks{};
-    tamsel::GdiObject backgroundBrush;
     tamsel::GdiObject titleFont;
 };

@@ -11,7 +11,6 @@ OptionsPageBTClassic::OptionsPageBTClassic(std::shared_ptr<LanguageManager> mana
 BOOL OptionsPageBTClassic::OnInitDialog() {
     optionsTitle = GetItem(IDC_OPTIONS_TITLE);
     for (size_t i = 0; i < optionChecks.size(); ++i) optionChecks[i] = GetItem(kOptionCheckIds[i]);
-    backgroundBrush.Reset(::CreateSolidBrush(config->backgroundColor));
     CheckAll(optionChecks);
     RegisterText(IDC_OPTIONS_TITLE, "OPTIONS_TITLE");
     RegisterText(IDC_OPTIONS_CHECK_1, "OPTIONS_CHECK_1");

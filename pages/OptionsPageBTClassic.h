@@ -21,6 +21,5 @@ protected:
 private:
     HWND optionsTitle = nullptr;
     std::array<HWND, 3> optionChecks{};
-    tamsel::GdiObject backgroundBrush;
     tamsel::GdiObject titleFont;
 };

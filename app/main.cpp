@@ -1,8 +1,11 @@
 #include <windows.h>
 
 #include "TamselApp.h"
+#include "util/SystemLibrary.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Before anything loads a DLL that is not imported at start-up.
+    RestrictDllSearchToSystemFolder();
     {
         CTamselApp app;
         app.InitInstance();

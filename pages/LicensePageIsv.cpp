@@ -7,21 +7,7 @@
 #include "config/ConfigurationManager.h"
 #include "locale/LanguageManager.h"
 #include "resources/resource.h"
-
-namespace {
-
-HMODULE LoadSystemLibrary(const wchar_t* name) {
-    HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module || ::GetLastError() != ERROR_INVALID_PARAMETER) return module;
-    // A system without the search flags: name the system folder in full.
-    wchar_t folder[MAX_PATH] = {};
-    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
-    const std::wstring path = std::wstring(folder, length) + L"\\" + name;
-    return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
-}  // namespace
+#include "util/SystemLibrary.h"
 
 bool EnsureRichEditLoaded() {
     // Loaded once and kept for the life of the process: the window class it

@@ -1,6 +1,7 @@
 #include "SystemError.h"
 
 #include "Handles.h"
+#include "SystemLibrary.h"
 
 namespace {
 
@@ -23,8 +24,8 @@ std::wstring FormatSystemMessage(DWORD code) {
         // Internet error codes: WinHTTP's table first, then WinINet's.
         // Loaded once as data for their message tables, kept for the process.
         static const tamsel::ModuleHandle modules[] = {
-            tamsel::ModuleHandle(::LoadLibraryExW(L"winhttp.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE)),
-            tamsel::ModuleHandle(::LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE)),
+            tamsel::ModuleHandle(LoadSystemLibrary(L"winhttp.dll", LOAD_LIBRARY_AS_DATAFILE)),
+            tamsel::ModuleHandle(LoadSystemLibrary(L"wininet.dll", LOAD_LIBRARY_AS_DATAFILE)),
         };
         for (const auto& module : modules) {
             if (!module) continue;

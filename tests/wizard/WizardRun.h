@@ -78,7 +78,12 @@ public:
     // title: the download manager's window title; the installer's is the
     // product's name and a space.
     explicit WizardRun(const std::string& tag, const std::wstring& title = L"Setup")
-        : since_(NextSecond()), process_(WizardNamedFor(tag)) {
+        : WizardRun(Program{WizardNamedFor(tag)}, title) {}
+    // A copy of the wizard that the caller placed itself.
+    struct Program {
+        std::wstring path;
+    };
+    WizardRun(const Program& program, const std::wstring& title) : since_(NextSecond()), process_(program.path) {
         wizard_ = process_.WaitForWindow(title, 60000);
     }
 

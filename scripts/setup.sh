@@ -10,11 +10,13 @@ log() { printf '[setup] %s\n' "$*"; }
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
-# Host packages the build, the service and the tests use.
+# Host packages the build, the service and the tests use (the service's tests
+# start a PostgreSQL server of their own and drive Chromium for the report page).
 PKGS=(cmake make g++ pkg-config dpkg-dev g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
       wine wine32:i386 wine64 xvfb x11-apps x11-utils imagemagick
       nlohmann-json3-dev googletest libgtest-dev libcpp-httplib-dev libssl-dev
-      libsqlite3-dev sqlite3 libcli11-dev openssl curl procps python3 locales)
+      libsqlite3-dev sqlite3 libcli11-dev openssl curl procps python3 locales
+      postgresql libpq-dev chromium chromium-driver)
 
 missing=()
 for p in "${PKGS[@]}"; do

@@ -14,7 +14,7 @@ using nlohmann::json;
 const char kBasePlaceholder[] = "{{base}}";
 
 // Keys of the product block the wizard reads; the first two are required.
-const char* const kProductKeys[] = {"ct", "cu", "cl", "cf", "cp", "ctu", "ch", "cfl", "cb"};
+const char* const kProductKeys[] = {"ct", "cu", "cl", "cf", "cp", "ctu", "ch", "cfl", "cb", "sha256"};
 
 [[noreturn]] void Fail(const std::string& where, const std::string& what) {
   throw CampaignError(where + ": " + what);
@@ -124,7 +124,7 @@ void CheckPackage(const json& pkg, const std::string& where) {
   const std::string w = where + ".ps";
   const json& ps = Object(pkg, "ps", where);
   for (const char* k : {"i", "dn", "u"}) String(ps, k, w, true, true);
-  for (const char* k : {"p", "cp", "ctu", "c", "pv"}) String(ps, k, w, false);
+  for (const char* k : {"p", "cp", "ctu", "c", "pv", "sha256"}) String(ps, k, w, false);
   for (const char* k : {"v", "ov", "x"}) Int32(ps, k, w, false);
   for (const char* k : {"disk", "ram", "cpu"}) Unsigned(ps, k, w);
   for (const char* k : {"exc", "win64", "pn"}) Boolean(ps, k, w);
@@ -263,6 +263,37 @@ std::string FilePath(const std::string& path, const std::string& where) {
   return out;
 }
 
+// The file name a URL path under /f/ reaches: without query or fragment,
+// percent-escapes decoded as the file endpoint decodes them.
+std::string FileNameOfUrlPath(const std::string& path) {
+  const std::string bare = path.substr(0, path.find_first_of("?#"));
+  std::string out;
+  for (std::size_t i = 0; i < bare.size(); ++i) {
+    if (bare[i] == '%' && i + 2 < bare.size() && std::isxdigit(static_cast<unsigned char>(bare[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(bare[i + 2]))) {
+      out.push_back(static_cast<char>(std::stoi(bare.substr(i + 1, 2), nullptr, 16)));
+      i += 2;
+    } else {
+      out.push_back(bare[i]);
+    }
+  }
+  return out;
+}
+
+// A stated "sha256": 64 hexadecimal digits, given back in lower case.
+std::string StatedDigest(const json& obj, const std::string& where) {
+  if (!obj.contains("sha256")) return std::string();
+  std::string text = obj.at("sha256").get<std::string>();
+  bool ok = text.size() == 64;
+  for (char& c : text) {
+    ok = ok && std::isxdigit(static_cast<unsigned char>(c));
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  if (!ok) Fail(where + ".sha256", "expected 64 hexadecimal digits (a SHA-256), got \"" +
+                                       obj.at("sha256").get<std::string>().substr(0, 80) + "\"");
+  return text;
+}
+
 bool IsAscii(const std::string& text) {
   for (unsigned char c : text) {
     if (c >= 0x80) return false;
@@ -309,38 +340,44 @@ class FileReferences {
 
   // "cu" and "cl": the wizard fetches them as they are, so they must be full
   // URLs; a path goes out under the public URL.
-  void Full(json& obj, const char* key, const std::string& where) {
-    if (!obj.contains(key)) return;
+  // Returns the name of the file under the files folder it reaches, if any.
+  std::optional<std::string> Full(json& obj, const char* key, const std::string& where) {
+    if (!obj.contains(key)) return std::nullopt;
     const std::string text = obj.at(key).get<std::string>();
     const std::string place = where + "." + key;
-    if (text.empty()) return;  // "cl" may be empty: no product image
+    if (text.empty()) return std::nullopt;  // "cl" may be empty: no product image
     if (!SchemeOf(text).empty()) {
       if (!IsFullUrl(text)) Fail(place, "\"" + text + "\": expected an http or https URL or a path under /f/");
-      return;
+      return Own(text);
     }
     const std::string path = FilePath(text, place);
     files_->push_back(text);
     obj[key] = base_ + "/f/" + path;
+    return text;
   }
 
   // "u": the wizard fetches it as it stands when its address rule says so,
   // else from its file endpoint with the text appended.
-  void Download(json& ps, const std::string& where) {
+  // Returns the name of the file under the files folder it reaches, if
+  // any; none for a text with the wizard's placeholders, whose file only
+  // the wizard knows.
+  std::optional<std::string> Download(json& ps, const std::string& where) {
     const std::string text = ps.at("u").get<std::string>();
     const std::string place = where + ".u";
+    const bool placeholders = text.find('{') != std::string::npos;
     if (!SchemeOf(text).empty()) {
-      if (WizardTakesAsAddress(text)) return;
+      if (WizardTakesAsAddress(text)) return placeholders ? std::nullopt : Own(text);
       // Under this service's own files: the path alone reaches the same file
       // through the wizard's file endpoint.
       const std::string own = base_ + "/f/";
       if (text.rfind(own, 0) == 0 && !WizardTakesAsAddress(text.substr(own.size()))) {
         ps["u"] = text.substr(own.size());
-        return;
+        return placeholders ? std::nullopt : Own(text);
       }
       warnings_->push_back(place + ": \"" + text +
                            "\" is no address to the wizard (its host needs a \".\" and no port), "
                            "so it fetches it from its own file endpoint with this text appended");
-      return;
+      return std::nullopt;
     }
     const std::string path = FilePath(text, place);
     files_->push_back(text);
@@ -355,6 +392,7 @@ class FileReferences {
                   "(the host needs a \".\" and no port); put the file in a folder or give "
                   "--public-url a host the wizard takes");
     }
+    return placeholders ? std::nullopt : std::optional<std::string>(text);
   }
 
   // "i": always fetched from the wizard's file endpoint, the path appended.
@@ -377,6 +415,15 @@ class FileReferences {
   }
 
  private:
+  // The file a full URL under this service's own /f/ reaches.
+  std::optional<std::string> Own(const std::string& url) const {
+    const std::string own = base_ + "/f/";
+    if (url.rfind(own, 0) != 0) return std::nullopt;
+    const std::string name = FileNameOfUrlPath(url.substr(own.size()));
+    if (name.empty()) return std::nullopt;
+    return name;
+  }
+
   const std::string& base_;
   std::vector<std::string>* files_;
   std::vector<std::string>* warnings_;
@@ -441,9 +488,13 @@ Campaign::Content Campaign::Parse(const json& doc, const std::string& base_url,
     json base = product;
     base.erase("by_language");
     CheckProductFields(base, prefix + "product", true);
-    OnlyKeys(base, prefix + "product", {"ct", "cu", "cl", "cf", "cp", "ctu", "ch", "cfl", "cb"});
+    OnlyKeys(base, prefix + "product",
+             {"ct", "cu", "cl", "cf", "cp", "ctu", "ch", "cfl", "cb", "sha256"});
     ExpandBase(base, base_url);
-    refs.Full(base, "cu", prefix + "product");
+    const std::string stated = StatedDigest(base, prefix + "product");
+    if (!stated.empty()) base["sha256"] = stated;
+    c.product_digest = {refs.Full(base, "cu", prefix + "product"), stated,
+                        prefix + "product.sha256"};
     refs.Full(base, "cl", prefix + "product");
     WarnOutsideAscii(base, prefix + "product", &c.warnings);
     c.product = base;
@@ -454,10 +505,22 @@ Campaign::Content Campaign::Parse(const json& doc, const std::string& base_url,
       const std::string where = prefix + "product.by_language." + it.key();
       if (!IsTwoLetters(it.key())) Fail(where, "expected a two-letter language code");
       CheckProductFields(it.value(), where, false);
-      OnlyKeys(it.value(), where, {"ct", "cu", "cl", "cf", "cp", "ctu", "ch", "cfl", "cb"});
+      OnlyKeys(it.value(), where,
+               {"ct", "cu", "cl", "cf", "cp", "ctu", "ch", "cfl", "cb", "sha256"});
       json overlay = it.value();
       ExpandBase(overlay, base_url);
-      refs.Full(overlay, "cu", where);
+      const std::string stated = StatedDigest(overlay, where);
+      if (!stated.empty()) overlay["sha256"] = stated;
+      const std::optional<std::string> served = refs.Full(overlay, "cu", where);
+      // The digest follows the download: a language's own "cu" brings its
+      // own digest (or none); its own "sha256" alone speaks for the base's.
+      if (overlay.contains("cu") || overlay.contains("sha256")) {
+        const bool own_cu = overlay.contains("cu");
+        c.product_digest_by_language[Lower(it.key())] = {
+            own_cu ? served : c.product_digest.served,
+            !stated.empty() ? stated : own_cu ? std::string() : c.product_digest.stated,
+            !stated.empty() || own_cu ? where + ".sha256" : c.product_digest.place};
+      }
       refs.Full(overlay, "cl", where);
       WarnOutsideAscii(overlay, where, &c.warnings);
       c.product_by_language[Lower(it.key())] = overlay;
@@ -499,7 +562,10 @@ Campaign::Content Campaign::Parse(const json& doc, const std::string& base_url,
       offer.package = o.at("package");
       ExpandBase(offer.package, base_url);
       json& ps = offer.package.at("ps");
-      refs.Download(ps, where + ".package.ps");
+      const std::string stated = StatedDigest(ps, where + ".package.ps");
+      if (!stated.empty()) ps["sha256"] = stated;
+      offer.digest = {refs.Download(ps, where + ".package.ps"), stated,
+                      where + ".package.ps.sha256"};
       refs.Image(ps, where + ".package.ps");
       for (auto it = ps.begin(); it != ps.end(); ++it) {
         if (!ReadAsUtf8(it.key())) {
@@ -523,8 +589,29 @@ const Campaign::Content& Campaign::For(const std::string& tag) const {
   return it == by_tag_.end() ? base_ : it->second;
 }
 
+namespace {
+
+// "sha256" as it goes out: the digest of the file as it is now for a file
+// this service serves (none while the file is missing), else the stated one.
+void PutDigest(json& obj, const std::optional<std::string>& served, const std::string& stated,
+               const FileDigests* digests) {
+  std::optional<std::string> digest;
+  if (served) {
+    if (digests) digest = digests->Sha256(*served);
+  } else if (!stated.empty()) {
+    digest = stated;
+  }
+  if (digest) {
+    obj["sha256"] = *digest;
+  } else {
+    obj.erase("sha256");
+  }
+}
+
+}  // namespace
+
 json Campaign::Answer(const std::string& language, const std::string& country,
-                      const std::string& tag) const {
+                      const std::string& tag, const FileDigests* digests) const {
   const Content& c = For(tag);
   json product = c.product;
   auto overlay = c.product_by_language.find(language);
@@ -533,13 +620,41 @@ json Campaign::Answer(const std::string& language, const std::string& country,
       product[it.key()] = it.value();
     }
   }
+  auto language_digest = c.product_digest_by_language.find(language);
+  const Digest& product_digest = language_digest == c.product_digest_by_language.end()
+                                     ? c.product_digest
+                                     : language_digest->second;
+  PutDigest(product, product_digest.served, product_digest.stated, digests);
   json offers = json::array();
   for (const Offer& o : c.offers) {
     if (!o.languages.empty() && !o.languages.count(language)) continue;
     if (!o.countries.empty() && !o.countries.count(country)) continue;
-    offers.push_back(o.package);
+    json package = o.package;
+    PutDigest(package.at("ps"), o.digest.served, o.digest.stated, digests);
+    offers.push_back(std::move(package));
   }
   return json{{"i", product}, {"f", c.flow}, {"o", offers}, {"l", country}};
+}
+
+void Campaign::CheckDigests(const FileDigests& digests) const {
+  std::vector<const Content*> all = {&base_};
+  for (const auto& entry : by_tag_) all.push_back(&entry.second);
+  auto check = [&](const Digest& d) {
+    if (!d.served) return;
+    // Also read now when nothing is stated, so the first answers wait for no file.
+    const std::optional<std::string> actual = digests.Sha256(*d.served);
+    if (actual && !d.stated.empty() && *actual != d.stated) {
+      Fail(d.place, "the file /f/" + *d.served + " this service serves has the SHA-256 " +
+                        *actual + ", not " + d.stated +
+                        "; every wizard would refuse the download (leave \"sha256\" out for "
+                        "files served here: it is computed)");
+    }
+  };
+  for (const Content* c : all) {
+    check(c->product_digest);
+    for (const auto& entry : c->product_digest_by_language) check(entry.second);
+    for (const Offer& o : c->offers) check(o.digest);
+  }
 }
 
 std::string Campaign::CountryForLanguage(const std::string& language,
@@ -571,7 +686,8 @@ std::vector<std::string> Campaign::Warnings() const {
 }
 
 Reply AnswerConfiguration(const Campaign& campaign, const std::string& body,
-                          const std::string& country_hint, const std::string& default_country) {
+                          const std::string& country_hint, const std::string& default_country,
+                          const FileDigests* digests) {
   json request = json::parse(body, nullptr, false);
   if (request.is_discarded()) return Reply::Text(400, "request body is not JSON");
   if (!request.is_object()) return Reply::Text(400, "request is not a JSON object");
@@ -587,7 +703,7 @@ Reply AnswerConfiguration(const Campaign& campaign, const std::string& body,
   std::string country = IsTwoLetters(country_hint) ? Upper(country_hint)
                                                    : campaign.CountryForLanguage(language, tag);
   if (country.empty()) country = default_country;
-  return Reply::Json(campaign.Answer(language, country, tag).dump());
+  return Reply::Json(campaign.Answer(language, country, tag, digests).dump());
 }
 
 }  // namespace tamsel

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "reply.h"
 
 namespace tamsel {
@@ -30,8 +32,14 @@ class Campaign {
 
   // The configuration document for a two-letter language, a country code and
   // the request's download tag ("" or a tag without a campaign: the base one).
+  // digests gives "sha256" to the downloads this service serves itself.
   nlohmann::json Answer(const std::string& language, const std::string& country,
-                        const std::string& tag = "") const;
+                        const std::string& tag = "", const FileDigests* digests = nullptr) const;
+
+  // A "sha256" the campaign states for a file this service serves must be
+  // that file's: throws CampaignError naming the place otherwise. Reads
+  // every such file once, so the first answers need not.
+  void CheckDigests(const FileDigests& digests) const;
 
   // The country the tag's campaign names for a language, "" when it names none.
   std::string CountryForLanguage(const std::string& language, const std::string& tag = "") const;
@@ -55,8 +63,16 @@ class Campaign {
   static bool IsDownloadTag(const std::string& tag);
 
  private:
+  // Where a download's "sha256" comes from.
+  struct Digest {
+    std::optional<std::string> served;  // the file under /f/ it reaches
+    std::string stated;                 // the campaign's own, lower case
+    std::string place;                  // for mistakes
+  };
+
   struct Offer {
     std::string id;
+    Digest digest;
     std::set<std::string> languages;  // lower case; empty: every language
     std::set<std::string> countries;  // upper case; empty: every country
     nlohmann::json package;
@@ -66,6 +82,8 @@ class Campaign {
   struct Content {
     nlohmann::json product;
     std::map<std::string, nlohmann::json> product_by_language;
+    Digest product_digest;                               // of "cu"
+    std::map<std::string, Digest> product_digest_by_language;  // where a language changes it
     nlohmann::json flow;
     std::vector<Offer> offers;
     std::map<std::string, std::string> country_by_language;
@@ -85,6 +103,7 @@ class Campaign {
 // Answers a configuration request body. country_hint is the per-request
 // override (empty when the client gave none).
 Reply AnswerConfiguration(const Campaign& campaign, const std::string& body,
-                          const std::string& country_hint, const std::string& default_country);
+                          const std::string& country_hint, const std::string& default_country,
+                          const FileDigests* digests = nullptr);
 
 }  // namespace tamsel

@@ -1,6 +1,5 @@
 #include "events.h"
 
-#include <sqlite3.h>
 #include <sys/time.h>
 
 #include <cstdio>
@@ -18,30 +17,17 @@ using nlohmann::json;
 const char kTable[] = "zb_analytics";
 const char kSignaturePrefix[] = "Signature=";
 
-const char kSchema[] =
-    "CREATE TABLE IF NOT EXISTS events ("
-    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    "  received_at TEXT NOT NULL,"  // UTC, ISO 8601 with milliseconds
-    "  code INTEGER NOT NULL,"
-    "  offer_id TEXT NOT NULL,"
-    "  feed_id TEXT NOT NULL,"
-    "  kind INTEGER,"
-    "  reason TEXT NOT NULL,"
-    "  failure TEXT NOT NULL,"
-    "  machine_id TEXT NOT NULL,"
-    "  run_stamp TEXT NOT NULL,"
-    "  remote_addr TEXT NOT NULL,"
-    "  data TEXT NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS events_by_offer ON events(offer_id, code);";
+// The same statements on both stores (see database.h).
+const std::string kInsert = std::string("INSERT INTO events (") + kEventColumns +
+                            ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11) RETURNING id";
 
-const char kInsert[] =
-    "INSERT INTO events (received_at, code, offer_id, feed_id, kind, reason, failure,"
-    " machine_id, run_stamp, remote_addr, data) VALUES (?,?,?,?,?,?,?,?,?,?,?)";
-
-// ?2 NULL: any run.
+// $2 NULL: any run.
 const char kFind[] =
     "SELECT id, code, offer_id, feed_id, kind, reason, failure, machine_id, run_stamp, data"
-    " FROM events WHERE offer_id = ?1 AND (?2 IS NULL OR run_stamp = ?2) ORDER BY id";
+    " FROM events WHERE offer_id = $1 AND (run_stamp = $2 OR $2 IS NULL) ORDER BY id";
+
+// Checks at start that the table has the columns this program writes.
+const std::string kLayout = std::string("SELECT id, ") + kEventColumns + " FROM events WHERE 1 = 0";
 
 std::string NowUtc() {
   timeval tv{};
@@ -72,27 +58,6 @@ bool TextKey(const json& data, const char* key, std::string* out) {
   if (!data.at(key).is_string()) return false;
   *out = data.at(key).get<std::string>();
   return true;
-}
-
-void Exec(sqlite3* db, const char* sql) {
-  char* err = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
-    std::string text = err ? err : sqlite3_errmsg(db);
-    sqlite3_free(err);
-    throw StoreError(text);
-  }
-}
-
-void Bind(sqlite3_stmt* st, int i, const std::string& s) {
-  sqlite3_bind_text(st, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
-}
-
-// Column text with its exact length (a stored text may hold NUL bytes).
-std::string Column(sqlite3_stmt* st, int i) {
-  const unsigned char* t = sqlite3_column_text(st, i);
-  if (!t) return std::string();
-  return std::string(reinterpret_cast<const char*>(t),
-                     static_cast<std::size_t>(sqlite3_column_bytes(st, i)));
 }
 
 }  // namespace
@@ -151,46 +116,27 @@ std::optional<Reply> ReadEvent(const std::string& authorization, const std::stri
     }
     e.kind = static_cast<int>(kind.get<std::int64_t>());
   }
+  // A "\u0000" in the event gives a NUL in the text, which PostgreSQL
+  // cannot store; refused on every store, so both keep the same events.
+  for (const std::string* text :
+       {&e.offer_id, &e.feed_id, &e.reason, &e.failure, &e.machine_id, &e.run_stamp}) {
+    if (text->find('\0') != std::string::npos) {
+      return Reply::Text(400, "event texts must not hold NUL characters");
+    }
+  }
   *out = std::move(e);
   return std::nullopt;
 }
 
-EventStore::EventStore(const std::string& path) {
-  int rc = sqlite3_open_v2(path.c_str(), &db_,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                           nullptr);
-  if (rc != SQLITE_OK) {
-    std::string text = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-    sqlite3_close_v2(db_);
-    db_ = nullptr;
-    throw StoreError(path + ": " + text);
-  }
+EventStore::EventStore(const StoreLocation& where) : where_(where) {
+  writer_ = OpenDatabase(where_, OpenMode::Create);
+  reader_ = OpenDatabase(where_, OpenMode::Existing);
   try {
-    // Another service on the same file may hold the write lock for a moment.
-    sqlite3_busy_timeout(db_, 10000);
-    Exec(db_, "PRAGMA journal_mode=WAL");
-    // An event is answered 200 only once it is on disk.
-    Exec(db_, "PRAGMA synchronous=FULL");
-    Exec(db_, "BEGIN IMMEDIATE");
-    try {
-      Exec(db_, kSchema);
-      Exec(db_, "COMMIT");
-    } catch (...) {
-      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-      throw;
-    }
-    if (sqlite3_prepare_v2(db_, kInsert, -1, &insert_, nullptr) != SQLITE_OK ||
-        sqlite3_prepare_v2(db_, kFind, -1, &find_, nullptr) != SQLITE_OK) {
-      throw StoreError(std::string("unexpected table layout: ") + sqlite3_errmsg(db_));
-    }
-    committer_ = std::thread([this] { Commit(); });
+    writer_->Query(kLayout);
   } catch (const StoreError& e) {
-    sqlite3_finalize(insert_);
-    insert_ = nullptr;
-    sqlite3_close_v2(db_);
-    db_ = nullptr;
-    throw StoreError(path + ": " + e.what());
+    throw StoreError(where_.Describe() + ": unexpected table layout: " + e.what());
   }
+  committer_ = std::thread([this] { Commit(); });
 }
 
 struct EventStore::Waiting {
@@ -210,9 +156,6 @@ EventStore::~EventStore() {
   }
   queue_ready_.notify_all();
   if (committer_.joinable()) committer_.join();
-  sqlite3_finalize(find_);
-  sqlite3_finalize(insert_);
-  sqlite3_close_v2(db_);
 }
 
 long long EventStore::Insert(const Event& e, const std::string& remote_addr) {
@@ -239,17 +182,30 @@ void EventStore::Commit() {
       batch.assign(queue_.begin(), queue_.end());
       queue_.clear();
     }
-    std::string error;
+    bool committing = false;
     try {
-      Write(batch);
+      Write(batch, &committing);
     } catch (const StoreError& err) {
-      error = err.what();
+      // All or none: a failed transaction stored none of them.
+      for (Waiting* w : batch) w->error = err.what();
+      // Refused before the commit: what the others brought was not at fault.
+      // A commit that failed may still have reached the disk, so trying
+      // again could store its events twice: those are answered 503.
+      if (!committing && batch.size() > 1) {
+        for (Waiting* w : batch) {
+          bool alone_committing = false;
+          try {
+            Write({w}, &alone_committing);
+            w->error.clear();
+          } catch (const StoreError& alone) {
+            w->error = alone.what();
+          }
+        }
+      }
     }
     {
       std::lock_guard<std::mutex> lock(queue_mutex_);
       for (Waiting* w : batch) {
-        // All or none: a failed transaction stored none of them.
-        w->error = error;
         w->done = true;
         w->committed.notify_one();
       }
@@ -257,69 +213,48 @@ void EventStore::Commit() {
   }
 }
 
-void EventStore::Write(const std::vector<Waiting*>& batch) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  // IMMEDIATE takes the write lock now, so the wait for another service on
-  // the file is the busy timeout's, not a failure half-way.
-  Exec(db_, "BEGIN IMMEDIATE");
-  try {
-    for (Waiting* w : batch) {
-      const Event& e = *w->event;
-      sqlite3_stmt* st = insert_;
-      sqlite3_reset(st);
-      sqlite3_clear_bindings(st);
-      Bind(st, 1, w->received_at);
-      sqlite3_bind_int(st, 2, e.code);
-      Bind(st, 3, e.offer_id);
-      Bind(st, 4, e.feed_id);
-      if (e.kind) sqlite3_bind_int(st, 5, *e.kind);
-      Bind(st, 6, e.reason);
-      Bind(st, 7, e.failure);
-      Bind(st, 8, e.machine_id);
-      Bind(st, 9, e.run_stamp);
-      Bind(st, 10, *w->remote_addr);
-      Bind(st, 11, e.data);
-      const int rc = sqlite3_step(st);
-      sqlite3_reset(st);
-      if (rc != SQLITE_DONE) throw StoreError(sqlite3_errmsg(db_));
-      w->id = sqlite3_last_insert_rowid(db_);
-    }
-    // With synchronous=FULL the commit returns once the log is on disk.
-    Exec(db_, "COMMIT");
-  } catch (const StoreError&) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
+void EventStore::Write(const std::vector<Waiting*>& batch, bool* committing) {
+  Transaction t(*writer_, Transaction::Write);
+  for (Waiting* w : batch) {
+    const Event& e = *w->event;
+    const SqlValue kind = e.kind ? SqlValue(static_cast<long long>(*e.kind)) : SqlValue(nullptr);
+    std::vector<SqlRow> rows =
+        writer_->Query(kInsert, {w->received_at, static_cast<long long>(e.code), e.offer_id,
+                                 e.feed_id, kind, e.reason, e.failure, e.machine_id, e.run_stamp,
+                                 *w->remote_addr, e.data});
+    if (rows.size() != 1) throw StoreError("the insert gave no row id");
+    w->id = rows[0].Int(0);
   }
+  *committing = true;
+  t.Commit();
 }
 
 std::vector<StoredEvent> EventStore::Find(const std::string& offer_id,
                                           const std::optional<std::string>& run_stamp) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  sqlite3_stmt* st = find_;
-  sqlite3_reset(st);
-  sqlite3_clear_bindings(st);
-  Bind(st, 1, offer_id);
-  if (run_stamp) Bind(st, 2, *run_stamp);
+  std::vector<SqlRow> rows = WithReader([&](Database& db) {
+    // In a transaction of its own, whose start finds a lost connection again.
+    Transaction t(db, Transaction::Read);
+    std::vector<SqlRow> found =
+        db.Query(kFind, {offer_id, run_stamp ? SqlValue(*run_stamp) : SqlValue(nullptr)});
+    t.Commit();
+    return found;
+  });
   std::vector<StoredEvent> out;
-  int rc;
-  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+  for (const SqlRow& row : rows) {
     StoredEvent s;
-    s.id = sqlite3_column_int64(st, 0);
+    s.id = row.Int(0);
     Event& e = s.event;
-    e.code = sqlite3_column_int(st, 1);
-    e.offer_id = Column(st, 2);
-    e.feed_id = Column(st, 3);
-    if (sqlite3_column_type(st, 4) != SQLITE_NULL) e.kind = sqlite3_column_int(st, 4);
-    e.reason = Column(st, 5);
-    e.failure = Column(st, 6);
-    e.machine_id = Column(st, 7);
-    e.run_stamp = Column(st, 8);
-    e.data = Column(st, 9);
+    e.code = static_cast<int>(row.Int(1));
+    e.offer_id = row.Text(2);
+    e.feed_id = row.Text(3);
+    if (!row.IsNull(4)) e.kind = static_cast<int>(row.Int(4));
+    e.reason = row.Text(5);
+    e.failure = row.Text(6);
+    e.machine_id = row.Text(7);
+    e.run_stamp = row.Text(8);
+    e.data = row.Text(9);
     out.push_back(std::move(s));
   }
-  // Resetting ends the read transaction, so a WAL checkpoint is not held up.
-  sqlite3_reset(st);
-  if (rc != SQLITE_DONE) throw StoreError(sqlite3_errmsg(db_));
   return out;
 }
 
@@ -362,18 +297,6 @@ Reply ReadBackEvents(EventStore& store, const std::string& offer_id,
   }
   // What arrived was valid UTF-8; replacing only guards a file edited by hand.
   return Reply::Json(list.dump(-1, ' ', false, json::error_handler_t::replace));
-}
-
-sqlite3* OpenExistingDatabase(const std::string& path) {
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-  if (rc != SQLITE_OK) {
-    std::string text = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    sqlite3_close_v2(db);
-    throw StoreError(path + ": " + text);
-  }
-  sqlite3_busy_timeout(db, 10000);
-  return db;
 }
 
 }  // namespace tamsel

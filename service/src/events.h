@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -9,10 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "database.h"
 #include "reply.h"
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace tamsel {
 
@@ -40,43 +39,55 @@ struct StoredEvent {
   Event event;
 };
 
-struct StoreError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-// The SQLite event table. Several services may share one database file.
+// The event table (database.h), SQLite or PostgreSQL. Several services may
+// share one SQLite file or one PostgreSQL database.
 //
 // Events that arrive together share one transaction and so one sync: one
 // thread commits, in one transaction, every event that arrived while the
 // previous commit was being synced. No event waits for company: a lone event
-// is committed as soon as the thread is free.
+// is committed as soon as the thread is free. Should the shared transaction
+// fail before its commit (the database refused one of its events), each of
+// its events is tried again on its own, so one event does not cost the others.
 class EventStore {
  public:
-  explicit EventStore(const std::string& path);  // throws StoreError
+  explicit EventStore(const StoreLocation& where);  // throws StoreError
   // Commits what is still waiting, then closes the database.
   ~EventStore();
   EventStore(const EventStore&) = delete;
   EventStore& operator=(const EventStore&) = delete;
 
-  // Committed to disk when it returns (returns its row id); throws
+  // Committed durably when it returns (returns its row id); throws
   // StoreError when the transaction holding it failed.
   long long Insert(const Event& event, const std::string& remote_addr);
 
   // Every event whose offer id (and, when given, run stamp) is exactly the
-  // text, in arrival order; sees what other services on the file committed.
+  // text, in arrival order; sees what other services on the store committed.
   // Throws StoreError.
   std::vector<StoredEvent> Find(const std::string& offer_id,
                                 const std::optional<std::string>& run_stamp);
 
+  // Runs fn with the reading connection, one caller at a time (the report
+  // page); the writing connection goes on committing meanwhile.
+  template <typename Fn>
+  auto WithReader(Fn fn) {
+    std::lock_guard<std::mutex> lock(reader_mutex_);
+    return fn(*reader_);
+  }
+
+  const StoreLocation& location() const { return where_; }
+
  private:
   struct Waiting;
-  void Commit();                               // the committing thread
-  void Write(const std::vector<Waiting*>& batch);  // one transaction; throws
+  void Commit();  // the committing thread
+  // One transaction; throws. *committing tells whether the commit itself was
+  // under way, when its outcome is not known.
+  void Write(const std::vector<Waiting*>& batch, bool* committing);
 
-  std::mutex mutex_;  // the database handle and statements
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* insert_ = nullptr;
-  sqlite3_stmt* find_ = nullptr;
+  StoreLocation where_;
+  std::unique_ptr<Database> writer_;  // the committing thread's alone
+
+  std::mutex reader_mutex_;
+  std::unique_ptr<Database> reader_;
 
   std::mutex queue_mutex_;
   std::condition_variable queue_ready_;  // an event waits, or the store ends
@@ -92,8 +103,5 @@ Reply TakeEvent(EventStore& store, const std::string& authorization, const std::
 // The read-back endpoint: the stored events of one offer (and run) as JSON.
 Reply ReadBackEvents(EventStore& store, const std::string& offer_id,
                      const std::optional<std::string>& run_stamp);
-
-// Opens a database for reading without creating it; throws StoreError.
-sqlite3* OpenExistingDatabase(const std::string& path);
 
 }  // namespace tamsel

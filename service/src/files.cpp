@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "digest.h"
+
 namespace tamsel {
 namespace {
 
@@ -93,6 +95,10 @@ FileLookup FileStore::Open(const std::string& relative) const {
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return refuse(404, "no such file");
   file->size = static_cast<std::uint64_t>(st.st_size);
+  file->device = static_cast<std::uint64_t>(st.st_dev);
+  file->inode = static_cast<std::uint64_t>(st.st_ino);
+  file->mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  file->ctime_ns = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   file->content_type = ContentType(full);
   r.file = std::move(file);
   return r;
@@ -100,6 +106,69 @@ FileLookup FileStore::Open(const std::string& relative) const {
 
 bool FileStore::Exists(const std::string& relative) const {
   return Open(relative).status == 200;
+}
+
+namespace {
+
+struct Version {
+  std::uint64_t size, device, inode;
+  std::int64_t mtime_ns, ctime_ns;
+  bool operator==(const Version& o) const {
+    return size == o.size && device == o.device && inode == o.inode && mtime_ns == o.mtime_ns &&
+           ctime_ns == o.ctime_ns;
+  }
+};
+
+Version VersionOf(const OpenFile& f) {
+  return {f.size, f.device, f.inode, f.mtime_ns, f.ctime_ns};
+}
+
+// The version of the open file as it is now; nothing when it cannot be told.
+std::optional<Version> VersionNow(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return std::nullopt;
+  return Version{static_cast<std::uint64_t>(st.st_size), static_cast<std::uint64_t>(st.st_dev),
+                 static_cast<std::uint64_t>(st.st_ino),
+                 static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                 static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+}  // namespace
+
+struct FileDigests::Entry {
+  std::mutex mutex;  // held while the file is read
+  std::optional<Version> version;
+  std::string digest;
+};
+
+std::optional<std::string> FileDigests::Sha256(const std::string& relative) const {
+  // A few tries: a file being written while it is read is read again.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    FileLookup found = files_.Open(relative);
+    if (found.status != 200) return std::nullopt;
+    const Version version = VersionOf(*found.file);
+    std::shared_ptr<Entry> entry;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      std::shared_ptr<Entry>& slot = entries_[relative];
+      if (!slot) slot = std::make_shared<Entry>();
+      entry = slot;
+    }
+    std::lock_guard<std::mutex> lock(entry->mutex);
+    if (entry->version && *entry->version == version) return entry->digest;
+    std::optional<std::string> digest = Sha256OfFile(found.file->fd);
+    if (!digest) return std::nullopt;
+    if (note_) {
+      note_("sha256 of /f/" + relative + " (" + std::to_string(version.size) + " bytes): " + *digest);
+    }
+    // Unchanged while it was read: this digest is the version's.
+    if (VersionNow(found.file->fd) == std::optional<Version>(version)) {
+      entry->version = version;
+      entry->digest = *digest;
+      return digest;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace tamsel

@@ -7,9 +7,9 @@ namespace tamsel {
 namespace {
 
 const char kReportHelp[] =
-    "Report (tamsel-service report [--db FILE] [--json]): per offer, how many\n"
-    "events of each code the database holds, the rejection reasons and the\n"
-    "failure texts; --json prints the same as JSON.";
+    "Report (tamsel-service report [--db FILE | --postgres CONNINFO] [--json]): per\n"
+    "offer, how many events of each code the database holds, the rejection reasons\n"
+    "and the failure texts; --json prints the same as JSON.";
 
 // Two letters, given back in upper case.
 std::string CountryCode(std::string& text) {
@@ -52,7 +52,8 @@ Options ParseOptions(int argc, char** argv) {
   Limits& l = s.limits;
 
   CLI::App app("Serves the configuration (POST /o), event (POST /zbd) and file (GET /f/...)\n"
-               "endpoints over HTTPS, or prints what the event database holds.",
+               "endpoints and the report page (GET /report) over HTTPS, or prints what the\n"
+               "event database holds.",
                "tamsel-service");
   app.footer(kReportHelp);
   app.get_formatter()->column_width(30);
@@ -70,7 +71,13 @@ Options ParseOptions(int argc, char** argv) {
   app.add_option("--campaign", s.campaign,
                  "campaign file (JSON): product, flow settings and offers");
   app.add_option("--files", s.files, "folder served under /f/ (default: none, every file is 404)");
-  CLI::Option* db = app.add_option("--db", s.db, "SQLite event database (default tamsel-events.sqlite)");
+  CLI::Option* db =
+      app.add_option("--db", s.store.sqlite, "SQLite event database (default tamsel-events.sqlite)");
+  CLI::Option* postgres = app.add_option(
+      "--postgres", s.store.postgres,
+      "keep the events in PostgreSQL instead: a libpq connection string\n"
+      "(\"host=H dbname=D user=U\" or postgresql://U@H/D); several services\n"
+      "may share one database");
   app.add_option("--country", s.country,
                  "country answered when a request does not decide it (default US)");
   app.add_option("--public-url", s.public_url,
@@ -113,9 +120,16 @@ Options ParseOptions(int argc, char** argv) {
                "of that offer, as JSON (for tests; any client may read them, so off\n"
                "by default)")
       ->disable_flag_override();
+  app.add_option("--report-token-file", s.report_token_file,
+                 "serve the report page GET /report to clients that give the token\n"
+                 "this file holds (HTTP Basic password or Bearer); without it the\n"
+                 "page is not served");
 
   CLI::Option* report_db =
-      report->add_option("--db", o.report.db, "SQLite event database (default tamsel-events.sqlite)");
+      report->add_option("--db", o.report.store.sqlite,
+                         "SQLite event database (default tamsel-events.sqlite)");
+  CLI::Option* report_postgres = report->add_option(
+      "--postgres", o.report.store.postgres, "PostgreSQL connection string, instead of --db");
   report->add_flag("--json", o.report.json, "print JSON instead of tables")->disable_flag_override();
 
   try {
@@ -127,9 +141,23 @@ Options ParseOptions(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     throw UsageError(e.what());
   }
+  auto one_store = [](const CLI::Option* file, const CLI::Option* server) {
+    if (file->count() > 0 && server->count() > 0) {
+      throw UsageError("--db and --postgres name two event stores; give one");
+    }
+  };
+  one_store(db, postgres);
+  if (postgres->count() > 0 && s.store.postgres.empty()) {
+    throw UsageError("--postgres: expected a connection string");
+  }
   if (report->parsed()) {
     o.command = Command::Report;
-    if (db->count() > 0 && report_db->count() == 0) o.report.db = s.db;
+    one_store(report_db, report_postgres);
+    // The program's own store options count for the report too.
+    if (report_db->count() == 0 && report_postgres->count() == 0) o.report.store = s.store;
+    if (report_postgres->count() > 0 && o.report.store.postgres.empty()) {
+      throw UsageError("--postgres: expected a connection string");
+    }
     return o;
   }
   std::string wrong = CountryCode(s.country);

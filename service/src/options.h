@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "database.h"
+
 namespace tamsel {
 
 // What one client may send, and how long it may take. Going over a bound is
@@ -24,7 +26,7 @@ struct ServeOptions {
   int port = 443;  // the wizard always connects to 443
   std::string cert;
   std::string key;
-  std::string db = "tamsel-events.sqlite";
+  StoreLocation store{"tamsel-events.sqlite", ""};
   std::string campaign;
   std::string files;
   std::string country = "US";
@@ -33,11 +35,12 @@ struct ServeOptions {
   std::size_t files_rate = 0;  // KiB per second for /f/ bodies; 0: unlimited
   bool quiet = false;
   bool readback = false;  // POST /events answers stored events (for tests)
+  std::string report_token_file;  // GET /report is served only with a token
   Limits limits;
 };
 
 struct ReportOptions {
-  std::string db = "tamsel-events.sqlite";
+  StoreLocation store{"tamsel-events.sqlite", ""};
   bool json = false;
 };
 

@@ -1,9 +1,8 @@
 #include "report.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <iomanip>
+#include <memory>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <vector>
@@ -36,29 +35,6 @@ struct OfferStats {
   std::vector<Counted> failures;
 };
 
-struct Statement {
-  sqlite3_stmt* st = nullptr;
-  Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
-      throw StoreError(std::string("not an event database: ") + sqlite3_errmsg(db));
-    }
-  }
-  ~Statement() { sqlite3_finalize(st); }
-  bool Next() {
-    int rc = sqlite3_step(st);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    throw StoreError(sqlite3_errmsg(sqlite3_db_handle(st)));
-  }
-  std::string Text(int i) {
-    const unsigned char* t = sqlite3_column_text(st, i);
-    return t ? std::string(reinterpret_cast<const char*>(t),
-                           static_cast<std::size_t>(sqlite3_column_bytes(st, i)))
-             : std::string();
-  }
-  long long Int(int i) { return sqlite3_column_int64(st, i); }
-};
-
 // Event texts come from the network; keep them from steering the terminal.
 std::string Printable(const std::string& s) {
   std::string out;
@@ -72,29 +48,37 @@ std::string Label(const OfferStats& o) {
   return label;
 }
 
-std::vector<OfferStats> Collect(sqlite3* db) {
+bool MoreFirst(const Counted& a, const Counted& b) {
+  return a.count != b.count ? a.count > b.count : a.text < b.text;
+}
+
+// The statements read the same on SQLite and PostgreSQL; ties are ordered
+// here, byte by byte, so that both give the same order whatever the
+// database's collation.
+std::vector<OfferStats> Collect(Database& db) {
   std::map<std::string, OfferStats> by_id;
-  {
-    Statement s(db,
-                "SELECT offer_id, code, COUNT(*), MAX(kind = 1) FROM events"
-                " GROUP BY offer_id, code");
-    while (s.Next()) {
-      OfferStats& o = by_id[s.Text(0)];
-      o.id = s.Text(0);
-      o.codes[static_cast<int>(s.Int(1))] += s.Int(2);
-      o.total += s.Int(2);
-      o.main = o.main || s.Int(3) == 1;
-    }
+  for (const SqlRow& row :
+       db.Query("SELECT offer_id, code, COUNT(*), MAX(CASE WHEN kind = 1 THEN 1 ELSE 0 END)"
+                " FROM events GROUP BY offer_id, code")) {
+    OfferStats& o = by_id[row.Text(0)];
+    o.id = row.Text(0);
+    o.codes[static_cast<int>(row.Int(1))] += row.Int(2);
+    o.total += row.Int(2);
+    o.main = o.main || row.Int(3) == 1;
   }
   auto counted = [&](const char* sql, std::vector<Counted> OfferStats::*list) {
-    Statement s(db, sql);
-    while (s.Next()) (by_id[s.Text(0)].*list).push_back({s.Text(1), s.Int(2)});
+    for (const SqlRow& row : db.Query(sql)) {
+      (by_id[row.Text(0)].*list).push_back({row.Text(1), row.Int(2)});
+    }
+    for (auto& entry : by_id) {
+      std::sort((entry.second.*list).begin(), (entry.second.*list).end(), MoreFirst);
+    }
   };
   counted("SELECT offer_id, reason, COUNT(*) FROM events WHERE code = 2"
-          " GROUP BY offer_id, reason ORDER BY COUNT(*) DESC, reason",
+          " GROUP BY offer_id, reason",
           &OfferStats::reasons);
   counted("SELECT offer_id, failure, COUNT(*) FROM events WHERE failure <> ''"
-          " GROUP BY offer_id, failure ORDER BY COUNT(*) DESC, failure",
+          " GROUP BY offer_id, failure",
           &OfferStats::failures);
 
   std::vector<OfferStats> out;
@@ -167,30 +151,142 @@ json ToJson(const std::vector<OfferStats>& offers, long long total, const std::s
 }  // namespace
 
 int RunReport(const ReportOptions& options, std::ostream& out, std::ostream& err) {
-  sqlite3* db = nullptr;
+  const std::string name = options.store.Describe();
   try {
-    db = OpenExistingDatabase(options.db);
-    // One snapshot, so the table and the reasons agree while events arrive.
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    std::vector<OfferStats> offers = Collect(db);
+    std::unique_ptr<Database> db = OpenDatabase(options.store, OpenMode::Existing);
+    std::vector<OfferStats> offers;
+    {
+      // One snapshot, so the table and the reasons agree while events arrive.
+      Transaction t(*db, Transaction::Read);
+      try {
+        offers = Collect(*db);
+      } catch (const StoreError& e) {
+        throw StoreError(name + ": not an event database: " + e.what());
+      }
+      t.Commit();
+    }
     long long total = 0;
     for (const auto& o : offers) total += o.total;
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close_v2(db);
-    db = nullptr;
     if (options.json) {
-      out << ToJson(offers, total, options.db).dump(2, ' ', false,
-                                                    json::error_handler_t::replace)
+      out << ToJson(offers, total, name).dump(2, ' ', false, json::error_handler_t::replace)
           << "\n";
     } else {
-      PrintText(offers, total, options.db, out);
+      PrintText(offers, total, name, out);
     }
     return 0;
   } catch (const StoreError& e) {
-    sqlite3_close_v2(db);
     err << "report: " << e.what() << "\n";
     return 1;
   }
+}
+
+namespace {
+
+// A run: its machine id and run stamp, the first one's length in front so
+// that no two pairs give the same text.
+#define TAMSEL_RUN "length(machine_id) || ':' || machine_id || run_stamp"
+#define TAMSEL_DAY "substr(received_at, 1, 10)"
+#define TAMSEL_RUNS_WHERE(condition) "COUNT(DISTINCT CASE WHEN " condition " THEN " TAMSEL_RUN " END)"
+#define TAMSEL_IN_RANGE TAMSEL_DAY " >= $1 AND " TAMSEL_DAY " <= $2"
+#define TAMSEL_OFFER "(kind IS NULL OR kind <> 1)"
+
+const char kOfferDays[] =
+    "SELECT offer_id, " TAMSEL_DAY ", "
+    TAMSEL_RUNS_WHERE("code IN (3, -1, 4, 5)") ", "
+    TAMSEL_RUNS_WHERE("code IN (3, -1)") ", "
+    TAMSEL_RUNS_WHERE("code = 3") ", "
+    TAMSEL_RUNS_WHERE("code = 4") ", "
+    TAMSEL_RUNS_WHERE("code = 5") ", "
+    TAMSEL_RUNS_WHERE("code = 2") ", "
+    TAMSEL_RUNS_WHERE("code = -1")
+    " FROM events WHERE " TAMSEL_OFFER " AND " TAMSEL_IN_RANGE
+    " GROUP BY offer_id, " TAMSEL_DAY;
+
+const char kMainDays[] =
+    "SELECT " TAMSEL_DAY ", "
+    TAMSEL_RUNS_WHERE("code = 1") ", "
+    TAMSEL_RUNS_WHERE("code = 3 AND failure = ''") ", "
+    TAMSEL_RUNS_WHERE("(code = 3 AND failure <> '') OR code = -1") ", "
+    TAMSEL_RUNS_WHERE("code = 5")
+    " FROM events WHERE kind = 1 AND " TAMSEL_IN_RANGE " GROUP BY " TAMSEL_DAY;
+
+const char kReasons[] =
+    "SELECT offer_id, reason, COUNT(DISTINCT " TAMSEL_RUN ") FROM events"
+    " WHERE code = 2 AND " TAMSEL_OFFER " AND " TAMSEL_IN_RANGE " GROUP BY offer_id, reason";
+
+const char kFailures[] =
+    "SELECT offer_id, CASE WHEN kind = 1 THEN 1 ELSE 0 END, code, failure,"
+    " COUNT(DISTINCT " TAMSEL_RUN ") FROM events WHERE failure <> '' AND " TAMSEL_IN_RANGE
+    " GROUP BY offer_id, CASE WHEN kind = 1 THEN 1 ELSE 0 END, code, failure";
+
+const char kEventCount[] = "SELECT COUNT(*) FROM events WHERE " TAMSEL_IN_RANGE;
+
+#undef TAMSEL_RUN
+#undef TAMSEL_DAY
+#undef TAMSEL_RUNS_WHERE
+#undef TAMSEL_IN_RANGE
+#undef TAMSEL_OFFER
+
+bool MoreRunsFirst(const CountedText& a, const CountedText& b) {
+  if (a.runs != b.runs) return a.runs > b.runs;
+  if (a.text != b.text) return a.text < b.text;
+  if (a.main != b.main) return a.main;
+  if (a.offer != b.offer) return a.offer < b.offer;
+  return a.code < b.code;
+}
+
+}  // namespace
+
+bool IsDay(const std::string& text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+  for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  const int year = std::stoi(text.substr(0, 4));
+  const int month = std::stoi(text.substr(5, 2));
+  const int day = std::stoi(text.substr(8, 2));
+  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1]) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return !(month == 2 && day == 29 && !leap);
+}
+
+PageData CollectPage(Database& db, const DayRange& range) {
+  // Days compare as texts of one shape; these bounds take in every day.
+  const std::vector<SqlValue> bounds = {range.from.empty() ? "0000-00-00" : range.from,
+                                        range.to.empty() ? "9999-99-99" : range.to};
+  PageData page;
+  Transaction t(db, Transaction::Read);
+  for (const SqlRow& row : db.Query(kOfferDays, bounds)) {
+    OfferDay& d = page.offers[row.Text(0)][row.Text(1)];
+    d.shown = row.Int(2);
+    d.accepted = row.Int(3);
+    d.started = row.Int(4);
+    d.declined = row.Int(5);
+    d.quit = row.Int(6);
+    d.rejected = row.Int(7);
+    d.failed = row.Int(8);
+  }
+  for (const SqlRow& row : db.Query(kMainDays, bounds)) {
+    MainDay& d = page.main[row.Text(0)];
+    d.started = row.Int(1);
+    d.finished = row.Int(2);
+    d.failed = row.Int(3);
+    d.quit = row.Int(4);
+  }
+  for (const SqlRow& row : db.Query(kReasons, bounds)) {
+    page.reasons.push_back({row.Text(1), row.Text(0), false, 2, row.Int(2)});
+  }
+  for (const SqlRow& row : db.Query(kFailures, bounds)) {
+    page.failures.push_back(
+        {row.Text(3), row.Text(0), row.Int(1) == 1, static_cast<int>(row.Int(2)), row.Int(4)});
+  }
+  const std::vector<SqlRow> count = db.Query(kEventCount, bounds);
+  page.events = count.empty() ? 0 : count[0].Int(0);
+  t.Commit();
+  std::sort(page.reasons.begin(), page.reasons.end(), MoreRunsFirst);
+  std::sort(page.failures.begin(), page.failures.end(), MoreRunsFirst);
+  return page;
 }
 
 }  // namespace tamsel

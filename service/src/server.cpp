@@ -22,6 +22,7 @@
 #include "connections.h"
 #include "events.h"
 #include "files.h"
+#include "report_page.h"
 
 namespace tamsel {
 namespace {
@@ -65,8 +66,13 @@ void Refuse(httplib::Response& res, int status, const std::string& reason) {
 class Service {
  public:
   Service(const ServeOptions& options, const Campaign& campaign, EventStore& events,
-          const FileStore& files)
-      : options_(options), campaign_(campaign), events_(events), files_(files) {}
+          const FileStore& files, const FileDigests& digests, std::string report_token)
+      : options_(options),
+        campaign_(campaign),
+        events_(events),
+        files_(files),
+        digests_(digests),
+        report_token_(std::move(report_token)) {}
 
   // Both request paths end here, with the body already read.
   void Dispatch(const httplib::Request& req, const std::string& body,
@@ -82,12 +88,14 @@ class Service {
       if (req.path == "/o") {
         return SetReply(res, AnswerConfiguration(campaign_, body,
                                                  req.get_header_value("X-Country"),
-                                                 options_.country));
+                                                 options_.country, &digests_));
       }
       if (readback) return ReadBack(req, res);
       return SetReply(res, TakeEvent(events_, req.get_header_value("Authorization"), body,
                                      req.remote_addr));
     }
+    // Without a token the page does not exist.
+    if (req.path == "/report" && !report_token_.empty()) return Report(req, res);
     if (req.path.rfind("/f/", 0) == 0) {
       if (post) {
         res.set_header("Allow", "GET, HEAD");
@@ -110,6 +118,32 @@ class Service {
     std::optional<std::string> run;
     if (req.has_param("run")) run = req.get_param_value("run");
     SetReply(res, ReadBackEvents(events_, req.get_param_value("offer"), run));
+  }
+
+  void Report(const httplib::Request& req, httplib::Response& res) const {
+    res.set_header("Cache-Control", "no-store");
+    res.set_header("Content-Security-Policy", ReportContentSecurityPolicy());
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Referrer-Policy", "no-referrer");
+    res.set_header("X-Frame-Options", "DENY");
+    if (req.method == "POST") {
+      res.set_header("Allow", "GET, HEAD");
+      return Refuse(res, 405, "use GET");
+    }
+    if (!ReportAuthorized(req.get_header_value("Authorization"), report_token_)) {
+      // A browser asks for the token (as the password) and sends it again.
+      res.set_header("WWW-Authenticate", "Basic realm=\"tamsel report\", charset=\"UTF-8\"");
+      return Refuse(res, 401, "the report needs its token");
+    }
+    std::optional<std::string> day[2];
+    const char* names[] = {"from", "to"};
+    for (int i = 0; i < 2; ++i) {
+      if (req.get_param_value_count(names[i]) > 1) {
+        return Refuse(res, 400, std::string("more than one \"") + names[i] + "\" parameter");
+      }
+      if (req.has_param(names[i])) day[i] = req.get_param_value(names[i]);
+    }
+    SetReply(res, ReportPage(events_, day[0], day[1]));
   }
 
   void ServeFile(const std::string& relative, httplib::Response& res) const {
@@ -145,6 +179,8 @@ class Service {
   const Campaign& campaign_;
   EventStore& events_;
   const FileStore& files_;
+  const FileDigests& digests_;
+  const std::string report_token_;  // empty: no report page
 };
 
 void Install(Router& svr, const Service& service, const ServeOptions& options) {
@@ -275,12 +311,17 @@ int RunService(const ServeOptions& options) {
   // fails fast; it is read again below once the port is known.
   std::unique_ptr<Campaign> campaign;
   std::unique_ptr<FileStore> files;
+  std::unique_ptr<FileDigests> digests;
   std::unique_ptr<EventStore> events;
+  std::string report_token;
   try {
+    if (!options.report_token_file.empty()) report_token = ReadReportToken(options.report_token_file);
     Campaign::FromFile(options.campaign, options.public_url.empty() ? DefaultPublicUrl(options.port)
                                                                     : options.public_url);
     files = std::make_unique<FileStore>(options.files);
-    events = std::make_unique<EventStore>(options.db);
+    digests = std::make_unique<FileDigests>(
+        *files, [](const std::string& line) { Say(Printable(line, 400)); });
+    events = std::make_unique<EventStore>(options.store);
   } catch (const std::exception& e) {
     std::cerr << "tamsel-service: " << e.what() << std::endl;
     return 1;
@@ -309,6 +350,11 @@ int RunService(const ServeOptions& options) {
       options.public_url.empty() ? DefaultPublicUrl(port) : options.public_url;
   try {
     campaign = std::make_unique<Campaign>(Campaign::FromFile(options.campaign, public_url));
+    try {
+      campaign->CheckDigests(*digests);
+    } catch (const CampaignError& e) {
+      throw CampaignError(options.campaign + ": " + e.what());
+    }
   } catch (const std::exception& e) {
     SSL_CTX_free(tls);
     close(listen_fd);
@@ -331,7 +377,7 @@ int RunService(const ServeOptions& options) {
   for (const std::string& warning : campaign->Warnings()) {
     std::cerr << "warning: " << warning << std::endl;
   }
-  Service service(options, *campaign, *events, *files);
+  Service service(options, *campaign, *events, *files, *digests, report_token);
   Router router;
   Install(router, service, options);
 
@@ -364,7 +410,8 @@ int RunService(const ServeOptions& options) {
       std::to_string(campaign->OfferCount()) + " offers" +
       (campaign->TagCount() ? ", " + std::to_string(campaign->TagCount()) + " by download tag"
                             : std::string()) +
-      ", events in " + options.db + ")");
+      ", events in " + options.store.Describe() +
+      (report_token.empty() ? std::string() : ", report page at /report") + ")");
   loop.Run();
   done = true;
   waiter.join();

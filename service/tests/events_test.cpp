@@ -145,6 +145,8 @@ TEST_F(Events, RefusedDocumentsAreStoredNowhere) {
       {"unknown event code", with("6", "7"), good_sig, 400},
       {"code as a number", with("6", 2), good_sig, 400},
       {"reason not a string", with("13", json::array({"FILE EXISTS"})), good_sig, 400},
+      {"a NUL in the offer id", with("5", std::string("offer\0a", 7)), good_sig, 400},
+      {"a NUL in the failure text", with("12", std::string("\0", 1)), good_sig, 400},
       {"over-large body", harness::EventDocument(harness::EventBody(
                               "2", "offer-a", {{"13", std::string(8000, 'r')}})),
        good_sig, 413},

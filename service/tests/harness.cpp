@@ -29,6 +29,8 @@ namespace {
 constexpr auto kStartLimit = std::chrono::seconds(60);
 constexpr auto kStopLimit = std::chrono::seconds(60);
 
+}  // namespace
+
 pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -48,6 +50,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
   }
   return pid;
 }
+
+namespace {
 
 int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 

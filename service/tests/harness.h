@@ -19,6 +19,10 @@ std::string CaFile();
 std::string CertFile();
 std::string KeyFile();
 
+// A child process with standard output and error in log, killed when the
+// test program dies.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& log);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 

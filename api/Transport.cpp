@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <string>
 
 #include "util/Handles.h"
 #include "util/SystemError.h"
@@ -70,6 +71,10 @@ bool PostJsonToHost(const std::wstring& host, const std::wstring& path, const st
         status = static_cast<int32_t>(code);
 
     size_t received = 0;  // bytes read so far, before any NUL cut
+    // The answer ends at its first NUL, in whichever chunk that comes: what
+    // follows it is read but kept nowhere, so the text never depends on how
+    // the bytes were split on their way.
+    bool ended = false;
     for (;;) {
         DWORD available = 0;
         if (!::WinHttpQueryDataAvailable(request.Get(), &available)) {
@@ -95,7 +100,10 @@ bool PostJsonToHost(const std::wstring& host, const std::wstring& path, const st
             continue;
         }
         received += read;
-        response.append(chunk.c_str());  // up to the chunk's first NUL
+        if (ended) continue;
+        const size_t kept = std::char_traits<char>::length(chunk.c_str());  // up to the chunk's first NUL
+        response.append(chunk.data(), kept);
+        ended = kept < read;
     }
     return true;
 }

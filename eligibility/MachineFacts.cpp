@@ -9,7 +9,10 @@ bool SystemFacts::IsWindowsAtLeast(DWORD major, DWORD minor) { return ::IsWindow
 bool SystemFacts::IsUnderWow64() { return ::IsUnderWow64(); }
 std::vector<std::wstring> SystemFacts::RunningProcesses() { return ProbeRunningProcesses(cache_); }
 bool SystemFacts::AnyPathExists(const std::vector<std::wstring>& paths) { return ::AnyPathExists(paths); }
-SystemFacts::SystemFacts(FolderPlaceholderList folders) { cache_.folders = std::move(folders); }
+SystemFacts::SystemFacts(FolderPlaceholderList folders, ProbeSources sources) {
+    cache_.folders = std::move(folders);
+    cache_.sources = std::move(sources);
+}
 
 bool SystemFacts::ChromePresent() { return ProbeChromePresent(cache_); }
 IeVersion SystemFacts::InternetExplorerVersion() { return ProbeIeVersion(cache_); }

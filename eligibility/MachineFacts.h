@@ -43,8 +43,9 @@ public:
 
 class SystemFacts : public MachineFacts {
 public:
-    // folders: what "{commonpf}" and the other folder placeholders stand for.
-    explicit SystemFacts(FolderPlaceholderList folders = {});
+    // folders: what "{commonpf}" and the other folder placeholders stand for;
+    // sources: where memory, processor and disk are measured.
+    explicit SystemFacts(FolderPlaceholderList folders = {}, ProbeSources sources = {});
     Measurement FreeDiskSpaceMiB() override;
     Measurement TotalMemoryMiB() override;
     Measurement ProcessorSpeedMHz() override;

@@ -63,7 +63,10 @@ Measurement ProbeTotalMemory(ProbeCache& cache) {
     if (cache.memoryMeasured) return Measured(cache.totalMemoryMiB);
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
-    if (!::GlobalMemoryStatusEx(&status)) return Failed("RAM CHECK FAILED " + std::to_string(::GetLastError()));
+    if (!cache.sources.memoryStatus(&status)) {
+        const DWORD code = ::GetLastError();
+        return Failed("RAM CHECK FAILED " + std::to_string(code));
+    }
     cache.totalMemoryMiB = status.ullTotalPhys >> 20;
     cache.memoryMeasured = true;
     return Measured(cache.totalMemoryMiB);
@@ -72,8 +75,8 @@ Measurement ProbeTotalMemory(ProbeCache& cache) {
 Measurement ProbeProcessorSpeed(ProbeCache& cache) {
     if (cache.processorMeasured) return Measured(cache.processorMHz);
     tamsel::RegKey key;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", 0,
-                        KEY_READ | KEY_WOW64_64KEY, key.Put()) != ERROR_SUCCESS) {
+    if (::RegOpenKeyExA(cache.sources.processorRoot, cache.sources.processorKey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY,
+                        key.Put()) != ERROR_SUCCESS) {
         return Failed("CPU CHECK FAILED: Couldn't open registry");
     }
     DWORD mhz = 0;
@@ -91,10 +94,13 @@ Measurement ProbeFreeDiskSpace(ProbeCache& cache) {
     if (cache.diskMeasured) return Measured(cache.freeDiskMiB);
     // The default profile's desktop: where a fresh user's files would go,
     // whichever drive the current user's own desktop sits on.
-    const std::wstring root = GetKnownFolderPath(FOLDERID_Desktop, true).substr(0, 3);
+    const std::wstring folder =
+        cache.sources.diskFolder ? *cache.sources.diskFolder : GetKnownFolderPath(FOLDERID_Desktop, true);
+    const std::wstring root = folder.substr(0, 3);
     ULARGE_INTEGER available{};
     if (!::GetDiskFreeSpaceExW(root.c_str(), &available, nullptr, nullptr)) {
-        return Failed("DISK SPACE CHECK FAILED " + std::to_string(::GetLastError()));
+        const DWORD code = ::GetLastError();
+        return Failed("DISK SPACE CHECK FAILED " + std::to_string(code));
     }
     cache.freeDiskMiB = available.QuadPart >> 20;
     cache.diskMeasured = true;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,20 @@ struct AppPathRecord {
 // Lower-cased App Paths names; records of one name in the order found.
 using AppPathsIndex = std::multimap<std::wstring, AppPathRecord>;
 
+// Where the cached measurements come from: the machine's own by default;
+// tests point them at places they make, so that the failures can be seen.
+struct ProbeSources {
+    // GlobalMemoryStatusEx, or a call with its contract.
+    BOOL(WINAPI* memoryStatus)(LPMEMORYSTATUSEX) = ::GlobalMemoryStatusEx;
+    // The key that holds "~MHz", opened in the native view.
+    HKEY processorRoot = HKEY_LOCAL_MACHINE;
+    std::string processorKey = "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0";
+    // The folder whose drive is measured; none: the default user's desktop.
+    std::optional<std::wstring> diskFolder;
+};
+
 struct ProbeCache {
+    ProbeSources sources;
     bool memoryMeasured = false;
     uint64_t totalMemoryMiB = 0;
     bool processorMeasured = false;

@@ -20,8 +20,14 @@ Routes (POST):
                             no offers
                    other    404 (also for a body without a string "u")
   /zbd           the event endpoint: records the event and answers 200
+  /chunked       answers 200 in chunked transfer coding: the request body is
+                 a JSON array of strings, each sent as one chunk of its
+                 code points as bytes (so "\u0000" is a NUL byte), with a
+                 pause after each so that they arrive one by one
   /log           answers the recorded requests as a JSON array of
-                 {"path", "seconds" (monotonic, float), "authorization", "body"}
+                 {"path", "seconds" (monotonic, float), "authorization",
+                  "headers" (every [name, value] in the order received),
+                  "body"}
 
 Routes (GET):
   /slow/N        N bytes with their Content-Length, sent slowly (about 3 MB/s)
@@ -85,6 +91,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(data)
 
+    def record(self, body, **extra):
+        entry = {"path": self.path, "seconds": time.monotonic(),
+                 "authorization": self.headers.get("Authorization", ""),
+                 "headers": [[name, value] for name, value in self.headers.items()], "body": body}
+        entry.update(extra)
+        with lock:
+            records.append(entry)
+
+    def answer_in_chunks(self, chunks):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Transfer-Encoding", "chunked")
+        self.end_headers()
+        for chunk in chunks:
+            if chunk:  # an empty chunk would end the body
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk))
+                self.wfile.flush()
+                time.sleep(0.2)
+        self.wfile.write(b"0\r\n\r\n")
+        self.wfile.flush()
+
     def do_POST(self):
         length = int(self.headers.get("Content-Length") or 0)
         body = self.rfile.read(length).decode("utf-8", "replace")
@@ -93,9 +120,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.answer(200, json.dumps(records), "application/json")
             return
         if self.path == "/o":
-            with lock:
-                records.append({"path": self.path, "seconds": time.monotonic(),
-                                "authorization": self.headers.get("Authorization", ""), "body": body})
+            self.record(body)
             try:
                 request = json.loads(body)
             except ValueError:
@@ -108,16 +133,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.answer(*reply)
             return
         if self.path == "/zbd":
-            with lock:
-                records.append({"path": self.path, "seconds": time.monotonic(),
-                                "authorization": self.headers.get("Authorization", ""), "body": body})
+            self.record(body)
             self.answer(200, "{}", "application/json")
             return
         if self.path.startswith("/status/"):
-            with lock:
-                records.append({"path": self.path, "seconds": time.monotonic(),
-                                "authorization": self.headers.get("Authorization", ""), "body": body})
+            self.record(body)
             self.answer(int(self.path[len("/status/"):]), "refused on purpose")
+            return
+        if self.path == "/chunked":
+            self.answer_in_chunks([chunk.encode("latin-1") for chunk in json.loads(body)])
             return
         if self.path.startswith("/size/"):
             size = int(self.path[len("/size/"):])

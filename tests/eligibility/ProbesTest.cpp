@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -119,6 +120,87 @@ TEST(Measurements, AMeasuredValueIsNotMeasuredAgain) {
     ASSERT_TRUE(ProbeTotalMemory(fresh).ok);
     EXPECT_TRUE(fresh.memoryMeasured);
     EXPECT_EQ(ProbeTotalMemory(fresh).value, fresh.totalMemoryMiB);
+}
+
+// The system refuses a memory status whose length member is wrong; the
+// probe's own text must carry the code the system gave.
+BOOL WINAPI MemoryStatusOfWrongLength(LPMEMORYSTATUSEX status) {
+    status->dwLength = sizeof *status - 1;
+    return ::GlobalMemoryStatusEx(status);
+}
+
+// A drive letter that names no drive of this machine.
+std::wstring AbsentDrive() {
+    for (wchar_t letter = L'Q'; letter <= L'Y'; ++letter) {
+        const std::wstring root = std::wstring(1, letter) + L":\\";
+        if (::GetDriveTypeW(root.c_str()) == DRIVE_NO_ROOT_DIR) return root;
+    }
+    return std::wstring();
+}
+
+TEST(Measurements, FailedMeasurementsGiveTheirReasonsAndKeepNothing) {
+    const std::wstring absent = AbsentDrive();
+    ASSERT_FALSE(absent.empty());
+    const std::wstring vendor = Unique(L"TamselProcessor");
+    ScopedKey withoutValue(HKEY_CURRENT_USER, L"Software\\" + vendor, L"NoValue", KEY_WOW64_64KEY);
+    ScopedKey tooWide(HKEY_CURRENT_USER, L"Software\\" + vendor, L"Qword", KEY_WOW64_64KEY);
+    tooWide.SetQword(L"~MHz", 2400);
+    // The processor's figure read from a key of this test instead.
+    const auto processorKey = [&](const std::string& name) {
+        return [=](ProbeSources& s) {
+            s.processorRoot = HKEY_CURRENT_USER;
+            s.processorKey = "Software\\" + WideToUtf8(vendor) + "\\" + name;
+        };
+    };
+
+    const struct {
+        const char* what;
+        std::function<void(ProbeSources&)> point;
+        std::function<Measurement(ProbeCache&)> probe;
+        std::string reason;
+    } cases[] = {
+        {"memory status refused", [](ProbeSources& s) { s.memoryStatus = MemoryStatusOfWrongLength; },
+         ProbeTotalMemory, "RAM CHECK FAILED " + std::to_string(ERROR_INVALID_PARAMETER)},
+        {"no processor key", processorKey("Missing"), ProbeProcessorSpeed, "CPU CHECK FAILED: Couldn't open registry"},
+        {"no ~MHz value", processorKey("NoValue"), ProbeProcessorSpeed, "CPU CHECK FAILED: Couldn't read value"},
+        {"~MHz wider than four bytes", processorKey("Qword"), ProbeProcessorSpeed,
+         "CPU CHECK FAILED: Couldn't read value"},
+        {"desktop on a drive that does not exist",
+         [&](ProbeSources& s) { s.diskFolder = absent + L"Users\\Default\\Desktop"; }, ProbeFreeDiskSpace,
+         "DISK SPACE CHECK FAILED " + std::to_string(ERROR_PATH_NOT_FOUND)},
+    };
+    for (const auto& c : cases) {
+        ProbeCache cache;
+        c.point(cache.sources);
+        const Measurement failed = c.probe(cache);
+        EXPECT_FALSE(failed.ok) << c.what;
+        EXPECT_EQ(failed.failure, c.reason) << c.what;
+        EXPECT_FALSE(cache.memoryMeasured || cache.processorMeasured || cache.diskMeasured) << c.what;
+        // The next offer measures again, and succeeds where the machine does.
+        cache.sources = ProbeSources();
+        const Measurement again = c.probe(cache);
+        EXPECT_TRUE(again.ok) << c.what << ": " << again.failure;
+    }
+}
+
+// The probes read what their sources hold: the processor's figure as a
+// 32-bit number, the disk of the folder's drive whatever the folder.
+TEST(Measurements, TheSourcesDecideWhatIsMeasured) {
+    const std::wstring vendor = Unique(L"TamselProcessor");
+    ScopedKey processor(HKEY_CURRENT_USER, L"Software\\" + vendor, L"0", KEY_WOW64_64KEY);
+    processor.SetDword(L"~MHz", 3210);
+    ProbeCache cache;
+    cache.sources.processorRoot = HKEY_CURRENT_USER;
+    cache.sources.processorKey = "Software\\" + WideToUtf8(vendor) + "\\0";
+    cache.sources.diskFolder = L"C:\\no\\such\\folder";
+    const Measurement speed = ProbeProcessorSpeed(cache);
+    ASSERT_TRUE(speed.ok) << speed.failure;
+    EXPECT_EQ(speed.value, 3210u);
+    const Measurement free = ProbeFreeDiskSpace(cache);
+    ASSERT_TRUE(free.ok) << free.failure;
+    ULARGE_INTEGER available{};
+    ASSERT_TRUE(::GetDiskFreeSpaceExW(L"C:\\", &available, nullptr, nullptr));
+    EXPECT_NEAR(static_cast<double>(free.value), static_cast<double>(available.QuadPart >> 20), 1024.0);
 }
 
 TEST(Versions, WindowsVersionTestsMatchTheTrueVersion) {

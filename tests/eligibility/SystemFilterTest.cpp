@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -168,6 +169,62 @@ TEST(MachineMinimums, MeasuredOnThisMachine) {
     EXPECT_EQ(Judge({{"disk", 1ULL << 40}}), "NOT ENOUGH DISK SPACE");
     EXPECT_EQ(Judge({{"cpu", 1ULL << 40}}), "NOT ENOUGH CPU");
     EXPECT_EQ(Judge({{"win64", true}}), testenv::Config() == "wow64" ? "+" : "64 BIT OS REQUIRED");
+}
+
+// What the system answers for a structure whose length is not set.
+BOOL WINAPI MemoryStatusOfNoLength(LPMEMORYSTATUSEX status) {
+    status->dwLength = 0;
+    return ::GlobalMemoryStatusEx(status);
+}
+
+// A measurement that fails rejects the offer with the probe's own text, sent
+// as the rejection's reason; the filter measures through its SystemFacts.
+TEST(MachineMinimums, AFailedMeasurementIsTheReason) {
+    std::wstring absent;  // a drive letter that names no drive
+    for (wchar_t letter = L'Q'; letter <= L'Y' && absent.empty(); ++letter) {
+        const std::wstring root = std::wstring(1, letter) + L":\\";
+        if (::GetDriveTypeW(root.c_str()) == DRIVE_NO_ROOT_DIR) absent = root;
+    }
+    ASSERT_FALSE(absent.empty());
+    const std::wstring vendor = Unique(L"TamselFilterProcessor");
+    ScopedKey processor(HKEY_CURRENT_USER, L"Software\\" + vendor, L"0", KEY_WOW64_64KEY);
+    const struct {
+        json settings;
+        std::function<void(ProbeSources&)> point;
+        std::string reason;
+    } cases[] = {
+        {{{"disk", 1}}, [&](ProbeSources& s) { s.diskFolder = absent + L"Users"; }, "DISK SPACE CHECK FAILED 3"},
+        {{{"disk", 1}}, [](ProbeSources& s) { s.diskFolder = L"C:\\Users"; }, "+"},
+        {{{"cpu", 1}},
+         [&](ProbeSources& s) {
+             s.processorRoot = HKEY_CURRENT_USER;
+             s.processorKey = Narrow(L"Software\\" + vendor + L"\\0");
+         },
+         "CPU CHECK FAILED: Couldn't read value"},
+        {{{"cpu", 1}},
+         [&](ProbeSources& s) {
+             s.processorRoot = HKEY_CURRENT_USER;
+             s.processorKey = Narrow(L"Software\\" + vendor + L"\\1");
+         },
+         "CPU CHECK FAILED: Couldn't open registry"},
+        {{{"ram", 1}}, [](ProbeSources& s) { s.memoryStatus = MemoryStatusOfNoLength; }, "RAM CHECK FAILED 87"},
+    };
+    for (const auto& c : cases) {
+        ProbeSources sources;
+        c.point(sources);
+        OfferFilter filter(5, std::make_shared<SystemFacts>(FolderPlaceholderList{}, sources), GetConfiguration());
+        OfferFactory factory;
+        bool limit = false;
+        const bool accepted = filter.CheckOffer(factory.Make("measured", c.settings, 0), limit, {});
+        const auto events = factory.Events("measured");
+        if (c.reason == "+") {
+            EXPECT_TRUE(accepted) << c.settings.dump();
+            EXPECT_TRUE(events.empty()) << c.settings.dump();
+        } else {
+            EXPECT_FALSE(accepted) << c.settings.dump();
+            EXPECT_EQ(events, (std::vector<std::pair<std::string, std::string>>{{"2", c.reason}})) << c.settings.dump();
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <tinyxml2.h>
+
 #include <map>
+#include <memory>
 #include <set>
 
 #include "common/TestEnvironment.h"
@@ -8,6 +11,7 @@
 #include "locale/LanguageManager.h"
 #include "locale/TranslatablePage.h"
 #include "util/Handles.h"
+#include "util/ResourceBytes.h"
 #include "util/Text.h"
 
 namespace {
@@ -269,4 +273,213 @@ TEST(DefaultLanguage, FollowsTheUserLocale) {
     ASSERT_FALSE(selected.empty());
     ASSERT_TRUE(f.manager->SetLanguage(selected));
     EXPECT_EQ(WideToUtf8(f.config->languageCode), expected);
+}
+
+namespace {
+
+// The texts of a locale document of this program as the document writes them
+// (references unresolved), key by key.
+std::map<std::string, std::string> WrittenTexts(int id) {
+    HMODULE module = ::GetModuleHandleW(nullptr);
+    const ResourceBytes bytes = LoadResourceBytes(module, ::FindResourceW(module, MAKEINTRESOURCEW(id), L"LOCALE"));
+    std::map<std::string, std::string> texts;
+    if (!bytes.data) {
+        ADD_FAILURE() << "no locale document " << id;
+        return texts;
+    }
+    tinyxml2::XMLDocument document;
+    document.Parse(reinterpret_cast<const char*>(bytes.data), bytes.size);
+    const tinyxml2::XMLElement* root = document.FirstChildElement("Locale");
+    if (!root) {
+        ADD_FAILURE() << "document " << id << " has no Locale element";
+        return texts;
+    }
+    for (const tinyxml2::XMLElement* e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
+        EXPECT_TRUE(texts.emplace(e->Name(), e->GetText() ? e->GetText() : "").second)
+            << e->Name() << " twice in document " << id;
+    }
+    return texts;
+}
+
+const char* const kSame = "same";
+
+}  // namespace
+
+// The English documents of both wizard types, key by key, as they are written:
+// a line break is "\r\n" (written as character references), link markup is
+// plain "<a href=...>" (written escaped). kSame: the installer's text is the
+// download manager's; nullptr: that document has no such key.
+TEST(LocaleDocuments, EnglishTextsOfBothWizardTypes) {
+    const struct {
+        const char* key;
+        const char* dlm;  // resource 105
+        const char* isv;  // resource 101
+    } rows[] = {
+        {"SPLASH_TEXT", "To continue, please select your preferred language, and click \"{BUTTON_NEXT}\".", kSame},
+        {"WELCOME_TITLE", "Welcome to", kSame},
+        {"WELCOME_TEXT", "This will download {PRODUCT_TITLE} on your computer. Click \"{BUTTON_NEXT}\" to continue.",
+         "This will install {PRODUCT_TITLE} on your computer. Click \"{BUTTON_NEXT}\" to continue."},
+        {"PRIVACY_LINK", "Privacy Policy", kSame},
+        {"TOS_LINK", "End User License Agreement", nullptr},
+        {"SDK_LINK", "License", kSame},
+        {"PROGRESS_TITLE", "Downloading", "Installation Status"},
+        {"PROGRESS_DESC", "Downloading {PRODUCT_TITLE}, sit back and relax",
+         "Please wait while the installer wizard downloads and optimizes necessary packages."},
+        {"PROGRESS_STAT_TEXT", "out of", kSame},
+        {"PROGRESS_STATUS", "$percent$ Completed", kSame},
+        {"PROGRESS_STATUS_START", "0% Completed", kSame},
+        {"PRODUCT_DISCLAIMER",
+         "When you click \"{BUTTON_ACCEPT}\", you agree to the installation of \"[PACKAGE_NAME]\" and that you have "
+         "read the <a href=\"[PACKAGE_PRIVACY_URL]\">{PRIVACY_LINK}</a> and agree to the terms of its <a "
+         "href=\"[PACKAGE_EULA_URL]\">{TOS_LINK}</a>. Check \"Add/Remove Programs\" to uninstall.",
+         "When you click \"{BUTTON_ACCEPT}\", you agree to the installation of \"[PACKAGE_NAME]\" and that you have "
+         "read the <a href=\"[PACKAGE_PRIVACY_URL]\">{PRIVACY_LINK}</a> and agree to the terms of its <a "
+         "href=\"[PACKAGE_EULA_URL]\">{EULA_LINK}</a>. Check \"Add/Remove Programs\" to uninstall."},
+        {"PAGE_FINISH_TITLE", "Thank you.\r\nYou have successfully downloaded {PRODUCT_TITLE}.",
+         "Thank you.\r\nYour installation is complete."},
+        {"PAGE_FINISH_TEXT",
+         "To install the software on your machine, click \"{LAUNCH_RADIO}\"\r\nClick the \"{BUTTON_FINISH}\" button "
+         "to exit the Setup Wizard",
+         "You have successfully installed {PRODUCT_TITLE}. Click \"{BUTTON_FINISH}\" to proceed."},
+        {"LAUNCH_RADIO", "Launch", nullptr},
+        {"OPEN_FOLDER_RADIO", "Open Folder", nullptr},
+        {"OPEN_PRODUCT_SITE_CHECKBOX", "open product's site", nullptr},
+        {"PAGE_DOWNLOAD_ERROR_TITLE", "Error in downloading", nullptr},
+        {"PAGE_DOWNLOAD_ERROR_DESC", "Please try to download later", nullptr},
+        {"PAGE_CONFIGURATION_ERROR_TITLE", "Something went wrong", nullptr},
+        {"PAGE_CONFIGURATION_ERROR_DESC", "Please try to download later", nullptr},
+        {"BUTTON_DECLINE", "Decline", kSame},
+        {"BUTTON_CLOSE", "Close", kSame},
+        {"BUTTON_ACCEPT", "Accept", kSame},
+        {"BUTTON_NEXT", "Next", kSame},
+        {"BUTTON_RETRY", "Retry", kSame},
+        {"BUTTON_FINISH", "Finish", kSame},
+        {"BUTTON_SKIP_ALL", "Skip All", kSame},
+        {"MSG_EXIT", "Are you sure you want to exit the installer?", kSame},
+        {"PROGRESS_QUIT",
+         "Some installer processes are already running in the background and will finish momentarily. Are you sure "
+         "you would like to exit?",
+         kSame},
+        {"EULA_LINK", nullptr, "End User License Agreement"},
+        {"PROGRESS_STAT_INSTALLING", nullptr, "Installing..."},
+        {"PROGRESS_STAT_FINISHED", nullptr, "Installation completed. Please click \"{BUTTON_FINISH}\" to continue."},
+        {"PROGRESS_STATUS_MAIN", nullptr, "Installing {PRODUCT_TITLE}"},
+        {"LAUNCH_CHECKBOX", nullptr, "Launch the application on exit"},
+        {"UNINSTALL_TEXT", nullptr,
+         "\r\nTo uninstall all softwares installed during this installation process, please go to \"Add/Remove "
+         "Programs\" and click \"{PRODUCT_TITLE} Packages\"."},
+        {"PAGE_ERROR_TITLE", nullptr, "Error occurred while installing {PRODUCT_TITLE}."},
+        {"PAGE_ERROR_TEXT", nullptr, "Click on \"{BUTTON_CLOSE}\" and try again later."},
+        {"BUTTON_AGREE", nullptr, "Agree"},
+        {"BUTTON_BACK", nullptr, "Back"},
+    };
+    std::map<std::string, std::string> dlm, isv;
+    for (const auto& row : rows) {
+        if (row.dlm) dlm[row.key] = row.dlm;
+        if (row.isv) isv[row.key] = row.isv == kSame ? row.dlm : row.isv;
+    }
+    // Exactly these keys: none missing, none added, no other text.
+    EXPECT_EQ(WrittenTexts(105), dlm);
+    EXPECT_EQ(WrittenTexts(101), isv);
+}
+
+namespace {
+
+// A language manager whose documents come from the module of broken ones.
+struct FaultyDocuments : Fixture {
+    FaultyDocuments() : Fixture(1) {
+        wchar_t self[MAX_PATH];
+        const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring path(self, n);
+        path = path.substr(0, path.find_last_of(L'\\') + 1) + L"locale_faults.dll";
+        module.Reset(::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        EXPECT_NE(module.Get(), nullptr) << "no " << WideToUtf8(path);
+        manager = std::make_shared<LanguageManager>(
+            config, [this](const std::wstring& text) { messages.push_back(text); }, module.Get());
+    }
+    ~FaultyDocuments() { manager.reset(); }
+
+    tamsel::ModuleHandle module;
+};
+
+// The parser's own description of what is wrong with a text.
+std::wstring ParserError(const char* text, size_t size) {
+    tinyxml2::XMLDocument document;
+    document.Parse(text, size);
+    EXPECT_TRUE(document.Error());
+    return AnsiToWide(document.ErrorStr() ? document.ErrorStr() : "", CP_ACP);
+}
+
+const std::wstring kParseFailed = L"Failed to parse language xml file, error code: ";
+
+}  // namespace
+
+// Listing reports each broken document once, in resource order, and lists
+// only the documents it could name.
+TEST(LanguageManagerFailures, ListingReportsEveryDocumentItCannotUse) {
+    FaultyDocuments f;
+    f.manager->FillLanguageList(f.combo);
+    const char mismatched[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Locale name=\"fr\">\n"
+                              "  <BUTTON_NEXT>Suivant</BUTTON_CLOSE>\n</Locale>\n";
+    const std::wstring mismatch = ParserError(mismatched, sizeof mismatched - 1);
+    EXPECT_NE(mismatch.find(L"XML_ERROR_MISMATCHED_ELEMENT"), std::wstring::npos) << WideToUtf8(mismatch);
+    EXPECT_NE(mismatch.find(L"Line number=3"), std::wstring::npos) << WideToUtf8(mismatch);
+    const std::wstring empty = ParserError("", 0);
+    EXPECT_NE(empty.find(L"XML_ERROR_EMPTY_DOCUMENT"), std::wstring::npos) << WideToUtf8(empty);
+
+    const std::vector<std::wstring> expected{
+        kParseFailed + L"No name attribute",            // 106
+        kParseFailed + mismatch,                        // 107
+        kParseFailed + empty,                           // 110: no bytes
+        kParseFailed + empty,                           // 111: a NUL first, whatever follows
+        L"Failed to find resource with id: 113",
+        L"Failed to find resource with id: 114",
+        L"Failed to find resource with id: 115",
+        L"Failed to find resource with id: 116",
+        L"Failed to find resource with id: 117",
+        L"Failed to find resource with id: 118",
+    };
+    EXPECT_EQ(f.messages, expected);
+    // 112 has no Locale element: skipped without a word.
+    EXPECT_EQ(f.Items(), (std::vector<std::wstring>{LanguageManager::GetNativeLanguageName(L"en"), L"Deutsch",
+                                                    LanguageManager::GetNativeLanguageName(L"it")}));
+}
+
+// An entry without text stops the load where it stands: what was read stays,
+// unresolved, and the rest is never read; the language is still chosen.
+TEST(LanguageManagerFailures, AnEntryWithoutTextStopsTheLoad) {
+    FaultyDocuments f;
+    f.config->productTitle = L"Demo";
+    f.manager->FillLanguageList(f.combo);
+    const auto english = LanguageManager::GetNativeLanguageName(L"en");
+    ASSERT_TRUE(f.manager->SetLanguage(english));
+    ASSERT_EQ(f.manager->Translate("SPLASH_TEXT"), L"Click \"Next\".");
+    f.messages.clear();
+
+    const struct {
+        std::wstring language;
+        LocaleTexts texts;
+    } cases[] = {
+        {L"Deutsch",  // an empty element
+         {{"PRODUCT_TITLE", "Demo"},
+          {"SPLASH_TEXT", "Klicken Sie auf \"{BUTTON_NEXT}\"."},
+          {"BUTTON_NEXT", "Weiter"},
+          {"BUTTON_CLOSE", "Schliessen"}}},
+        {LanguageManager::GetNativeLanguageName(L"it"),  // an element before any text
+         {{"PRODUCT_TITLE", "Demo"}, {"BUTTON_NEXT", "Avanti"}}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_TRUE(f.manager->SetLanguage(c.language)) << WideToUtf8(c.language);
+        EXPECT_EQ(f.messages, std::vector<std::wstring>{kParseFailed + L"No name or text attribute"})
+            << WideToUtf8(c.language);
+        EXPECT_EQ(f.manager->Texts(), c.texts) << WideToUtf8(c.language);
+        EXPECT_EQ(f.config->languageName, c.language);
+        f.messages.clear();
+    }
+    // A good document afterwards replaces the broken table completely.
+    ASSERT_TRUE(f.manager->SetLanguage(english));
+    EXPECT_EQ(f.manager->Texts(), (LocaleTexts{{"PRODUCT_TITLE", "Demo"},
+                                               {"BUTTON_NEXT", "Next"},
+                                               {"SPLASH_TEXT", "Click \"Next\"."}}));
+    EXPECT_TRUE(f.messages.empty());
 }

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "util/Aflt.h"
 #include "util/Text.h"
@@ -71,4 +74,37 @@ TEST(AfltForCountry, LooksUpExactCodes) {
         {"USA", "91082"},
     };
     for (const auto& c : cases) EXPECT_EQ(AfltForCountry(c.code), c.aflt) << c.code;
+}
+
+// Every code of the country table, exactly as written there; the same codes
+// in lower case are not in the table.
+TEST(AfltForCountry, EveryCodeOfTheTable) {
+    const struct {
+        const char* aflt;
+        std::vector<std::string> codes;
+    } groups[] = {
+        {"91088", {"US"}},
+        {"91166", {"CA"}},
+        {"91199", {"BR"}},
+        {"91214", {"AU", "NZ", "KR"}},
+        {"91105", {"DZ", "BG", "CY", "CZ", "EG", "GR", "HU", "IE", "IL", "KW", "MA", "PL",
+                   "PT", "QA", "RO", "RU", "SA", "SK", "ZA", "TN", "TR", "UA", "AE"}},
+        {"91215", {"TH", "MX", "PH", "AR", "VN", "TW", "PE", "CL", "CO", "VE", "RS", "LK", "DO", "JO", "HK", "LT", "PS",
+                   "HR", "CR", "BA", "SV", "GE", "MD", "AL", "UY", "BY", "LB", "SN", "PA", "LV", "ID", "PK", "SG"}},
+    };
+    std::set<std::string> listed;
+    for (const auto& group : groups) {
+        for (const std::string& code : group.codes) {
+            EXPECT_TRUE(listed.insert(code).second) << code << " listed twice";
+            EXPECT_EQ(AfltForCountry(code), group.aflt) << code;
+            std::string lower = code;
+            for (char& c : lower) c = static_cast<char>(c - 'A' + 'a');
+            EXPECT_EQ(AfltForCountry(lower), "91082") << lower;
+        }
+    }
+    EXPECT_EQ(listed.size(), 62u) << "the table as written has 62 codes";
+    // Countries the table does not name.
+    for (const char* other : {"GB", "DE", "FR", "JP", "CN", "IN", "NL", "AT", "MY", "KZ"}) {
+        EXPECT_EQ(AfltForCountry(other), "91082") << other;
+    }
 }

@@ -159,6 +159,7 @@ void Package::ReadOffer(const json& element) {
     imagePath = ExpandParameters(RequiredString(ps, "i"));
     displayName = ExpandParameters(RequiredString(ps, "dn"));
     downloadUrl = ExpandParameters(RequiredString(ps, "u"));
+    sha256 = OptionalSha256(ps);
 
     ReadPushNotificationBlock(ps);
 

@@ -145,6 +145,7 @@ public:
     std::string cValue;
     std::string imagePath;
     std::string downloadUrl;
+    std::string sha256;  // "sha256": the installer's digest, "" when not stated
     std::string parameters;
     std::string privacyUrl;
     std::string termsUrl;

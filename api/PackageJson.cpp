@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "util/Digest.h"
+
 namespace packagejson {
 namespace {
 
@@ -49,6 +51,14 @@ uint64_t ToUInt64(const nlohmann::json& value) {
 std::string OptionalString(const nlohmann::json& object, const char* key, const std::string& fallback) {
     const auto it = object.find(key);
     return it == object.end() ? fallback : it->get<std::string>();
+}
+
+std::string OptionalSha256(const nlohmann::json& object) {
+    const auto it = object.find("sha256");
+    if (it == object.end()) return std::string();
+    const std::string digest = it->get<std::string>();
+    if (!IsSha256Hex(digest)) WrongType(*it, "64 hex digits");
+    return digest;
 }
 
 bool OptionalBool(const nlohmann::json& object, const char* key, bool fallback) {

@@ -22,6 +22,11 @@ int32_t OptionalInt32(const nlohmann::json& object, const char* key, int32_t fal
 uint64_t OptionalUInt64(const nlohmann::json& object, const char* key, uint64_t fallback = 0);
 std::vector<std::string> OptionalStrings(const nlohmann::json& object, const char* key);
 
+// "sha256" of a package or the product: "" when absent, else the 64 hex
+// digits of the file's SHA-256 digest. A value that is not such a text is a
+// value of the wrong type.
+std::string OptionalSha256(const nlohmann::json& object);
+
 // Required members: the JSON library's out_of_range when the key is absent.
 std::string RequiredString(const nlohmann::json& object, const char* key);
 

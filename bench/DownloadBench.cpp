@@ -1,6 +1,8 @@
 // One download for bench/run-download.sh, in a process of its own so that the
 // memory figures belong to that download alone:
 //   download_bench engine URL FOLDER BYTES   DownloadManager::DownloadFile
+//   download_bench hashed URL FOLDER BYTES SHA256
+//                                            the same, checking the file's digest
 //   download_bench bare URL FOLDER BYTES     the plainest WinHTTP read loop
 //                                            writing the same file: the floor
 // Both run the same way, as on the download page: the transfer on a worker
@@ -264,14 +266,15 @@ Outcome BesideWindow(const std::function<Outcome(HWND)>& transfer, std::unique_p
     return out;
 }
 
-Outcome Engine(const std::wstring& url, HWND window, const std::wstring& folder, const std::wstring& name) {
+Outcome Engine(const std::wstring& url, HWND window, const std::wstring& folder, const std::wstring& name,
+              const std::string& sha256) {
     Outcome out;
     DownloadManager manager;
     manager.downloadFolder = folder;
     manager.tempFolder = folder;
     manager.showMessage = [&out](const std::wstring& text) { out.failure += L"message: " + text + L"; "; };
     const double start = Now();
-    const DownloadResult result = manager.DownloadFile(url, window, name, false);
+    const DownloadResult result = manager.DownloadFile(url, window, name, false, sha256);
     out.seconds = Now() - start;
     // A success through the WinINet fallback is not the transfer measured here.
     out.ok = result.first && result.second.empty();
@@ -290,11 +293,12 @@ std::string Number(unsigned long long n) { return std::to_string(n); }
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const std::wstring mode = argc == 5 ? argv[1] : L"";
-    if (mode != L"engine" && mode != L"bare") {
-        std::fwprintf(stderr, L"usage: download_bench engine|bare URL FOLDER BYTES\n");
+    const std::wstring mode = argc == 5 || argc == 6 ? argv[1] : L"";
+    if ((mode != L"engine" && mode != L"bare" && mode != L"hashed") || (mode == L"hashed") != (argc == 6)) {
+        std::fwprintf(stderr, L"usage: download_bench engine|bare URL FOLDER BYTES | hashed URL FOLDER BYTES SHA256\n");
         return 2;
     }
+    const std::string sha256 = mode == L"hashed" ? Narrow(argv[5]) : std::string();
     const std::wstring url = argv[2];
     const std::wstring folder = argv[3];
     const unsigned long long expected = std::wcstoull(argv[4], nullptr, 10);
@@ -304,7 +308,7 @@ int wmain(int argc, wchar_t** argv) {
 
     std::unique_ptr<MemorySampler> memory;
     const Outcome out = BesideWindow(
-        [&](HWND window) { return mode == L"engine" ? Engine(url, window, folder, name) : BareLoop(url, path); },
+        [&](HWND window) { return mode == L"bare" ? BareLoop(url, path) : Engine(url, window, folder, name, sha256); },
         memory);
     const PROCESS_MEMORY_COUNTERS_EX end = Counters();
     const unsigned long long size = FileSize(path);

@@ -3,7 +3,8 @@
 # DownloadManager::DownloadFile under Wine, through a bare WinHTTP read loop
 # under Wine (the platform's floor) and through curl natively, and prints
 # DownloadFile / bare loop, DownloadFile / curl and the peak private memory of
-# the DownloadFile run beside the bare loop's:
+# the DownloadFile run beside the bare loop's; DownloadFile also runs with the
+# file's SHA-256 to check, computed as it is written, beside the bare loop:
 #   bench/run-download.sh [--mib N] [--rounds N] [--no-build] [x64|wow64|win32 ...]
 # --mib       size of the file (default 1024: 1 GiB)
 # --rounds    downloads per client and configuration (default 3); the
@@ -64,6 +65,9 @@ read -r PORT <"$work/port"
 # The certificate's DNS name: Wine's WinHTTP checks names, not addresses.
 URL="https://localhost:$PORT/bytes/$BYTES"
 WORK_WIN="Z:${work//\//\\}"
+# The digest the checked download must match, from the server's own hash.
+SHA256=$(curl -sS --fail --cacert "$TLS/ca.pem" --resolve "localhost:$PORT:127.0.0.1" \
+  "https://localhost:$PORT/sha256/$BYTES")
 results="$work/results"
 
 run_curl() {
@@ -77,9 +81,10 @@ run_curl() {
 }
 
 run_windows() {
-  local line
+  local line extra=()
+  [ "$2" = hashed ] && extra=("$SHA256")
   line=$("$ROOT/scripts/wine-run.sh" --config "$1" "$(tamsel_config_tree "$1")/bench/download_bench.exe" \
-    "$2" "$URL" "$WORK_WIN" "$BYTES" </dev/null | tr -d '\r' | grep -E '^(result|failed) ') || true
+    "$2" "$URL" "$WORK_WIN" "$BYTES" "${extra[@]}" </dev/null | tr -d '\r' | grep -E '^(result|failed) ') || true
   case "$line" in
     result*) echo "$line" ;;
     *) echo "download_bench $2 ($1): ${line:-no result}" >&2; return 1 ;;
@@ -97,10 +102,11 @@ for config in "${CONFIGS[@]}"; do
   load_before=$(cut -d' ' -f1-3 /proc/loadavg)
   for round in $(seq 1 "$ROUNDS"); do
     # A different client first each round, so none always meets a warm or a cold server.
-    case $((round % 3)) in
-      1) order="curl bare engine" ;;
-      2) order="engine curl bare" ;;
-      0) order="bare engine curl" ;;
+    case $((round % 4)) in
+      1) order="curl bare engine hashed" ;;
+      2) order="hashed engine curl bare" ;;
+      3) order="bare hashed curl engine" ;;
+      0) order="engine curl hashed bare" ;;
     esac
     for client in $order; do
       if [ "$client" = curl ]; then run_curl; else run_windows "$config" "$client"; fi |
@@ -122,22 +128,28 @@ def in_round(mode, n):
 for n in rounds:
     print("  round %d: curl %6.2f s   bare loop %6.2f s   DownloadFile %6.2f s   DownloadFile / bare loop %.3f" % (
         n, in_round("curl", n), in_round("bare", n), in_round("engine", n), in_round("engine", n) / in_round("bare", n)))
-med = {m: statistics.median(of(m, "seconds")) for m in ("curl", "bare", "engine")}
+med = {m: statistics.median(of(m, "seconds")) for m in ("curl", "bare", "engine", "hashed")}
 mib = size / 1048576
 print("  median of %d round(s):" % len(rounds))
-for m, name in (("curl", "curl (native)"), ("bare", "bare WinHTTP loop"), ("engine", "DownloadFile")):
+for m, name in (("curl", "curl (native)"), ("bare", "bare WinHTTP loop"), ("engine", "DownloadFile"),
+                ("hashed", "DownloadFile+SHA")):
     print("    %-18s %7.2f s %8.1f MiB/s" % (name, med[m], mib / med[m]))
 paired = [in_round("engine", n) / in_round("bare", n) for n in rounds]
 print("  DownloadFile / bare loop: %.3f x (medians); per round %s" % (
     med["engine"] / med["bare"], " ".join("%.3f" % p for p in paired)))
 print("  DownloadFile / curl:      %.2f x (medians)" % (med["engine"] / med["curl"]))
+hashed = [in_round("hashed", n) / in_round("bare", n) for n in rounds]
+print("  DownloadFile checking SHA-256 / bare loop: %.3f x (medians); per round %s" % (
+    med["hashed"] / med["bare"], " ".join("%.3f" % p for p in hashed)))
 # CPU time of the Windows process while its transfer ran: what the engine
 # itself adds, and less shaken by other work on the machine than wall time.
-cpu = {m: statistics.median(of(m, "cpu_seconds")) for m in ("bare", "engine")}
+cpu = {m: statistics.median(of(m, "cpu_seconds")) for m in ("bare", "engine", "hashed")}
 cpu_paired = [next(float(r["cpu_seconds"]) for r in rows if r["mode"] == "engine" and int(r["round"]) == n) /
               next(float(r["cpu_seconds"]) for r in rows if r["mode"] == "bare" and int(r["round"]) == n) for n in rounds]
 print("  process CPU time: DownloadFile %.2f s, bare loop %.2f s: %.3f x (medians); per round %s" % (
     cpu["engine"], cpu["bare"], cpu["engine"] / cpu["bare"], " ".join("%.3f" % p for p in cpu_paired)))
+print("  process CPU time checking SHA-256: %.2f s: %.3f x the bare loop (medians)" % (
+    cpu["hashed"], cpu["hashed"] / cpu["bare"]))
 def memory(mode):
     take = lambda key: max(of(mode, key, int))
     return take("private_peak"), min(of(mode, "private_start", int)), take("private_first_quarter"), take("private_last_quarter")

@@ -38,6 +38,7 @@ public:
     bool downloadEventFlag = true;
     std::wstring productTitle;
     std::wstring productUrl;
+    std::string productSha256;  // "i"."sha256": the product installer's digest, "" when not stated
     std::wstring productLogoUrl;
     std::wstring productPrivacyUrl;
     std::wstring productTermsUrl;

@@ -33,15 +33,15 @@ std::shared_ptr<DownloadManager> GetDownloadManager() {
 }
 
 DownloadResult DownloadManager::DownloadFile(const std::wstring& url, HWND window, const std::wstring& fileName,
-                                             bool useTempFolder) {
+                                             bool useTempFolder, const std::string& sha256) {
     DownloadResult result =
-        Run(L"[WINHTTP] ", [&] { TransferWinHttp(url, window, fileName, useTempFolder); });
+        Run(L"[WINHTTP] ", [&] { TransferWinHttp(url, window, fileName, useTempFolder, sha256); });
     // Once the user quits, no second transport starts the file again.
     if (result.first || cancelled) return result;
 
     download::PauseUnlessCancelled(2000, cancelled);
     // The original URL again: WinINet follows redirects on its own.
-    const DownloadResult fallback = DownloadFileWinInet(url, window, fileName, useTempFolder);
+    const DownloadResult fallback = DownloadFileWinInet(url, window, fileName, useTempFolder, sha256);
     if (fallback.first) {
         result.first = true;
     } else {
@@ -51,6 +51,6 @@ DownloadResult DownloadManager::DownloadFile(const std::wstring& url, HWND windo
 }
 
 DownloadResult DownloadManager::DownloadFileWinInet(const std::wstring& url, HWND window, const std::wstring& fileName,
-                                                    bool useTempFolder) {
-    return Run(L" [WININET] ", [&] { TransferWinInet(url, window, fileName, useTempFolder); });
+                                                    bool useTempFolder, const std::string& sha256) {
+    return Run(L" [WININET] ", [&] { TransferWinInet(url, window, fileName, useTempFolder, sha256); });
 }

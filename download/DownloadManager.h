@@ -42,10 +42,12 @@ public:
 
     // Blocking; never throws for a transfer failure. Once cancelled is set the
     // transfer ends, its part file is removed and no fallback follows.
+    // sha256: "" or the 64 hex digits the file must hash to; a file that does
+    // not is a failed transfer and never takes its final name.
     DownloadResult DownloadFile(const std::wstring& url, HWND window, const std::wstring& fileName,
-                                bool useTempFolder);
+                                bool useTempFolder, const std::string& sha256 = std::string());
     DownloadResult DownloadFileWinInet(const std::wstring& url, HWND window, const std::wstring& fileName,
-                                       bool useTempFolder);
+                                       bool useTempFolder, const std::string& sha256 = std::string());
     // Downloads into memory are images. A body larger than this stops the
     // download at once (an announced length before any byte is read) and
     // yields an empty buffer, without a second attempt.
@@ -87,8 +89,10 @@ private:
     };
     Target PrepareTarget(const std::wstring& url, const std::wstring& fileName, bool useTempFolder);
     // Each throws download::Failure; defined next to its transport.
-    void TransferWinHttp(const std::wstring& url, HWND window, const std::wstring& fileName, bool useTempFolder);
-    void TransferWinInet(const std::wstring& url, HWND window, const std::wstring& fileName, bool useTempFolder);
+    void TransferWinHttp(const std::wstring& url, HWND window, const std::wstring& fileName, bool useTempFolder,
+                         const std::string& sha256);
+    void TransferWinInet(const std::wstring& url, HWND window, const std::wstring& fileName, bool useTempFolder,
+                         const std::string& sha256);
 };
 
 // The one download manager, created on first use.

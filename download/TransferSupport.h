@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "util/Digest.h"
 #include "util/Handles.h"
 
 namespace download {
@@ -18,6 +20,9 @@ struct Failure {
 [[noreturn]] void Fail(const std::wstring& text);
 // "<what>: <code> - <system text>"
 [[noreturn]] void FailWithCode(const wchar_t* what, DWORD code);
+
+// A redirect from an HTTPS address to a plain HTTP one ends the transfer.
+constexpr const wchar_t* kRedirectToHttpRefused = L"Refused a redirect from HTTPS to plain HTTP.";
 
 // Content-Length text as a number; false for anything but plain decimal
 // digits that fit 64 bits.
@@ -66,6 +71,22 @@ private:
     std::wstring partPath_;
     tamsel::FileHandle file_;
     bool committed_ = false;
+};
+
+// The SHA-256 digest the configuration states for a download, computed as
+// the body is written, so a large file is never read a second time.
+class PayloadCheck {
+public:
+    // "" checks nothing; otherwise 64 hex digits of either case.
+    explicit PayloadCheck(const std::string& expectedSha256);
+    void Add(const void* data, DWORD size);
+    // Before the part file becomes the download: throws Failure when the
+    // digest differs or could not be computed.
+    void Verify();
+
+private:
+    std::string expected_;
+    std::unique_ptr<DigestStream> stream_;
 };
 
 // Before anything is sent: a name that could leave its folder ends the transfer.

@@ -31,6 +31,7 @@ DWORD QueryStatus(HINTERNET request) {
 void OpenWinHttpResponse(const std::wstring& url, const WinHttpRequestSetup& setup, WinHttpResponse& response) {
     std::wstring current = url;
     int redirects = 0;
+    bool wasSecure = false;
     for (;;) {
         response.request.Reset();
         response.connection.Reset();
@@ -47,6 +48,10 @@ void OpenWinHttpResponse(const std::wstring& url, const WinHttpRequestSetup& set
         std::wstring path = parts.path + parts.extra;
         if (path.empty()) path = L"/";
         const bool secure = parts.scheme == INTERNET_SCHEME_HTTPS;
+        // Redirects are followed here, so WinHTTP's own refusal of this is off:
+        // a file asked for over HTTPS never comes over plain HTTP.
+        if (secure) wasSecure = true;
+        else if (wasSecure) Fail(kRedirectToHttpRefused);
 
         response.connection.Reset(::WinHttpConnect(response.session.Get(), host.c_str(), parts.port, 0));
         if (!response.connection) FailWithCode(L"Failed to connect", ::GetLastError());
@@ -123,7 +128,7 @@ void ReadWinHttpBody(HINTERNET request, const std::atomic<bool>& cancelled,
 }  // namespace download
 
 void DownloadManager::TransferWinHttp(const std::wstring& url, HWND window, const std::wstring& fileName,
-                                      bool useTempFolder) {
+                                      bool useTempFolder, const std::string& sha256) {
     using namespace download;
     const Target target = PrepareTarget(url, fileName, useTempFolder);
     const std::wstring name = TargetName(url, fileName);
@@ -139,11 +144,14 @@ void DownloadManager::TransferWinHttp(const std::wstring& url, HWND window, cons
     progress.SetLength(known, length);
     OpenTarget(part, target.path, target.error, name);
 
+    PayloadCheck payload(sha256);
     ReadWinHttpBody(response.request.Get(), cancelled, [&](const char* data, DWORD size) {
         part.Write(data, size);
+        payload.Add(data, size);
         progress.Add(size);
     });
     if (progress.Known()) part.CheckLength(progress.Length(), L"Failed to open downloaded file.", false);
+    payload.Verify();
     part.Commit();
     lastFilePath = target.path;
     progress.Complete();

@@ -69,7 +69,7 @@ void DownloadPage::StartNextDownload() {
     const DownloadSource source = SourceFor(*downloadQueue.front());
     try {
         currentDownload = std::async(std::launch::async, [manager = downloads, source, window = hwnd_] {
-            return manager->DownloadFile(source.url, window, source.fileName, source.useTempFolder);
+            return manager->DownloadFile(source.url, window, source.fileName, source.useTempFolder, source.sha256);
         });
     } catch (const std::system_error& e) {
         // No thread: the download fails like any other, and the queue goes on.

@@ -12,8 +12,14 @@ DownloadPageDlm::DownloadPageDlm(std::shared_ptr<LanguageManager> languageManage
 void DownloadPageDlm::LoadPageImage() { image.SetImage(config->productImage); }
 
 DownloadSource DownloadPageDlm::SourceFor(const Package& package) const {
-    if (package.isMain) return MainSourceDlm(config->productUrl, config->productFileName);
-    return OfferSource(package.GetDownloadUrl(), config->fileEndpointUrl);
+    if (package.isMain) {
+        DownloadSource source = MainSourceDlm(config->productUrl, config->productFileName);
+        source.sha256 = config->productSha256;
+        return source;
+    }
+    DownloadSource source = OfferSource(package.GetDownloadUrl(), config->fileEndpointUrl);
+    source.sha256 = package.sha256;
+    return source;
 }
 
 void DownloadPageDlm::OnDownloaded(const std::shared_ptr<Package>& package, bool success) {

@@ -13,7 +13,9 @@ void DownloadPageIsv::LoadPageImage() { image.LoadFromResource(IDR_IMAGE_WELCOME
 
 DownloadSource DownloadPageIsv::SourceFor(const Package& package) const {
     if (package.isMain) return MainSourceIsv(config->productUrl, config->fileEndpointUrl);
-    return OfferSource(package.GetDownloadUrl(), config->fileEndpointUrl);
+    DownloadSource source = OfferSource(package.GetDownloadUrl(), config->fileEndpointUrl);
+    source.sha256 = package.sha256;
+    return source;
 }
 
 void DownloadPageIsv::OnDownloaded(const std::shared_ptr<Package>& package, bool success) {

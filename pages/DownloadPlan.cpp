@@ -10,15 +10,15 @@ std::wstring ResolveAgainstFileEndpoint(const std::wstring& address, const std::
 }
 
 DownloadSource MainSourceDlm(const std::wstring& productUrl, const std::wstring& productFileName) {
-    return {productUrl, productFileName, false};
+    return {productUrl, productFileName, false, std::string()};
 }
 
 DownloadSource MainSourceIsv(const std::wstring& productUrl, const std::wstring& fileEndpointUrl) {
-    return {ResolveAgainstFileEndpoint(productUrl, fileEndpointUrl), std::wstring(), true};
+    return {ResolveAgainstFileEndpoint(productUrl, fileEndpointUrl), std::wstring(), true, std::string()};
 }
 
 DownloadSource OfferSource(const std::wstring& offerUrl, const std::wstring& fileEndpointUrl) {
-    return {ResolveAgainstFileEndpoint(offerUrl, fileEndpointUrl), std::wstring(), true};
+    return {ResolveAgainstFileEndpoint(offerUrl, fileEndpointUrl), std::wstring(), true, std::string()};
 }
 
 std::string FailureEventText(const char* prefix, const std::wstring& text) {

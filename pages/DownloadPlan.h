@@ -6,11 +6,13 @@
 #include <string>
 
 // One DownloadFile call: the address, the file name ("" takes the address's
-// last piece) and whether the file goes into the temporary folder.
+// last piece), whether the file goes into the temporary folder, and the
+// digest the file must have ("" when the configuration states none).
 struct DownloadSource {
     std::wstring url;
     std::wstring fileName;
     bool useTempFolder = true;
+    std::string sha256;
 };
 
 // An address that is not a full one is a path below the file endpoint.

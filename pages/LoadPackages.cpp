@@ -1,6 +1,7 @@
 #include "LoadPackages.h"
 
 #include "api/Package.h"
+#include "api/PackageJson.h"
 #include "config/ConfigurationManager.h"
 #include "eligibility/OfferFilter.h"
 #include "eligibility/OfferSelection.h"
@@ -43,6 +44,7 @@ LoadOutcome ReadConfigurationAnswer(const json& answer, ConfigurationManager& co
         config.productCh = Wide(OptionalString(product, "ch"));
         config.productCfl = Wide(OptionalString(product, "cfl"));
         config.productCb = OptionalString(product, "cb");
+        config.productSha256 = packagejson::OptionalSha256(product);
     }
 
     if (isObject && answer.contains("f")) {

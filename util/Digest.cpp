@@ -9,31 +9,42 @@
 void tamsel::CryptProviderTraits::Close(Value h) noexcept { ::CryptReleaseContext(h, 0); }
 void tamsel::CryptHashTraits::Close(Value h) noexcept { ::CryptDestroyHash(h); }
 
-std::string HexDigest(const std::string& bytes, unsigned algorithm, unsigned providerType) {
-    tamsel::CryptProvider provider;
-    if (!::CryptAcquireContextW(provider.Put(), nullptr, nullptr, providerType, CRYPT_VERIFYCONTEXT)) {
-        return std::string();  // "CryptAcquireContext failed"
+DigestStream::DigestStream(unsigned algorithm, unsigned providerType) {
+    if (!::CryptAcquireContextW(provider_.Put(), nullptr, nullptr, providerType, CRYPT_VERIFYCONTEXT)) {
+        error_ = ::GetLastError();
+        if (error_ == 0) error_ = ERROR_GEN_FAILURE;
+        return;
     }
-    tamsel::CryptHash hash;
-    if (!::CryptCreateHash(provider.Get(), algorithm, 0, 0, hash.Put())) {
-        return std::string();  // "CryptCreateHash failed"
+    if (!::CryptCreateHash(provider_.Get(), algorithm, 0, 0, hash_.Put())) {
+        error_ = ::GetLastError();
+        if (error_ == 0) error_ = ERROR_GEN_FAILURE;
     }
-    // CryptHashData takes a DWORD length: feed long inputs in pieces.
-    const char* p = bytes.data();
-    size_t left = bytes.size();
-    do {
-        const DWORD piece = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
-        if (!::CryptHashData(hash.Get(), reinterpret_cast<const BYTE*>(p), piece, 0)) {
-            return std::string();  // "CryptHashData failed"
+}
+
+void DigestStream::Add(const void* data, size_t size) {
+    // CryptHashData takes a DWORD length: long inputs go in pieces.
+    const BYTE* p = static_cast<const BYTE*>(data);
+    while (error_ == 0 && size > 0) {
+        const DWORD piece = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+        if (!::CryptHashData(hash_.Get(), p, piece, 0)) {
+            error_ = ::GetLastError();
+            if (error_ == 0) error_ = ERROR_GEN_FAILURE;
         }
         p += piece;
-        left -= piece;
-    } while (left > 0);
+        size -= piece;
+    }
+}
+
+std::string DigestStream::Finish() {
+    if (error_ != 0) return std::string();
     BYTE digest[64];
     DWORD size = sizeof digest;
-    if (!::CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &size, 0)) {
-        return std::string();  // "CryptGetHashParam failed"
+    if (!::CryptGetHashParam(hash_.Get(), HP_HASHVAL, digest, &size, 0)) {
+        error_ = ::GetLastError();
+        if (error_ == 0) error_ = ERROR_GEN_FAILURE;
+        return std::string();
     }
+    hash_.Reset();
     static const char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(size * 2);
@@ -42,6 +53,21 @@ std::string HexDigest(const std::string& bytes, unsigned algorithm, unsigned pro
         out += kHex[digest[i] & 0xF];
     }
     return out;
+}
+
+DigestStream Sha256Stream() { return DigestStream(CALG_SHA_256, PROV_RSA_AES); }
+
+bool IsSha256Hex(const std::string& text) {
+    if (text.size() != 64) return false;
+    for (const char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) return false;
+    return true;
+}
+
+std::string HexDigest(const std::string& bytes, unsigned algorithm, unsigned providerType) {
+    DigestStream stream(algorithm, providerType);
+    stream.Add(bytes.data(), bytes.size());
+    return stream.Finish();
 }
 
 std::string Sha256Hex(const std::string& s) { return HexDigest(s, CALG_SHA_256, PROV_RSA_AES); }

@@ -116,6 +116,13 @@ TEST(PackageParsing, BrokenElementsFailTheWholePackage) {
          Element({{"cmdu", {{{"utr", "a"}, {"utk", "b"}, {"utvn", "c"}, {"utvt", "d"}, {"umd", 3e9}}}}})},
         {"x of 1e30", Element({{"x", 1e30}})},
         {"mb of 2^31", Element({{"pn", true}, {"cfs", {{"mb", 2147483648LL}}}})},
+        // A digest that is not 64 hex digits is a value of the wrong type.
+        {"sha256 a number", Element({{"sha256", 5}})},
+        {"sha256 null", Element({{"sha256", nullptr}})},
+        {"sha256 empty", Element({{"sha256", ""}})},
+        {"sha256 of 63 digits", Element({{"sha256", std::string(63, 'a')}})},
+        {"sha256 of 65 digits", Element({{"sha256", std::string(65, 'a')}})},
+        {"sha256 with a non-hex letter", Element({{"sha256", std::string(63, 'a') + "g"}})},
     };
     for (const auto& c : cases) EXPECT_THROW(Offer(c.element), json::exception) << c.what;
 }
@@ -165,6 +172,13 @@ TEST(PackageParsing, ValuesDefaultsAndPresets) {
         EXPECT_EQ(p->chromeAbsent, c.chromeAbsent) << c.what;
         EXPECT_EQ(p->ieCheck, c.ieCheck) << c.what;
     }
+}
+
+TEST(PackageParsing, DigestIsOptionalAndKeptAsGiven) {
+    EXPECT_EQ(Offer(Element())->sha256, "") << "older configurations state none";
+    const std::string lower(64, 'e'), mixed = std::string(32, 'A') + std::string(32, '9');
+    EXPECT_EQ(Offer(Element({{"sha256", lower}}))->sha256, lower);
+    EXPECT_EQ(Offer(Element({{"sha256", mixed}}))->sha256, mixed);
 }
 
 TEST(PackageParsing, ListsAreWidenedAndExpanded) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -764,3 +765,132 @@ TEST_F(DownloadTest, RedirectLocationsUpToTheBufferAreFollowed) {
 }
 
 }  // namespace
+
+// The WinINet transfer posts the same messages as the WinHTTP one: how many
+// per cents depends on how its reads split the body, but they only go up and
+// end at 100; a body without a length posts "size unknown" once instead.
+TEST_F(DownloadTest, WinInetPostsProgressAndSizeUnknown) {
+    struct Case {
+        std::wstring url;
+        size_t size;
+        bool lengthKnown;
+    };
+    const Case cases[] = {
+        {Http(L"/file/20000?chunks=4"), 20000, true},
+        {Https(L"/file/20000?chunks=4"), 20000, true},
+        {Http(L"/nolength/5000"), 5000, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.url.begin(), c.url.end()));
+        const DownloadResult result = Download(Transport::WinInet, c.url, L"out.bin");
+        EXPECT_TRUE(result.first) << std::string(result.second.begin(), result.second.end());
+        const Posted posted = Drain();
+        if (c.lengthKnown) {
+            EXPECT_EQ(posted.sizeUnknown, 0);
+            ASSERT_FALSE(posted.percents.empty());
+            EXPECT_TRUE(std::is_sorted(posted.percents.begin(), posted.percents.end()));
+            EXPECT_EQ(posted.percents.back(), 100u);
+        } else {
+            EXPECT_EQ(posted.sizeUnknown, 1);
+            EXPECT_TRUE(posted.percents.empty());
+        }
+        EXPECT_TRUE(ReadAll(folder_ + L"\\out.bin") == Body(c.size));
+    }
+}
+
+// A download asked for over HTTPS never continues over plain HTTP, on either
+// transport, nor does an image; not even the request goes out. The other way
+// round is followed.
+TEST_F(DownloadTest, RedirectFromHttpsToHttpIsRefused) {
+    const std::wstring refused = L"Refused a redirect from HTTPS to plain HTTP.";
+    const DownloadResult both = Download(Https(L"/tohttp/down-both"));
+    EXPECT_FALSE(both.first);
+    EXPECT_EQ(both.second, L"[WINHTTP] " + refused + L" [WININET] " + refused);
+    const DownloadResult winInet = Download(Transport::WinInet, Https(L"/tohttp/down-inet"), L"out.bin");
+    EXPECT_FALSE(winInet.first);
+    EXPECT_EQ(winInet.second, L" [WININET] " + refused);
+    EXPECT_TRUE(manager_->DownloadToMemory(Https(L"/tohttp/down-image")).empty());
+    EXPECT_TRUE(ListFolder(folder_).empty());
+    for (const wchar_t* key : {L"down-both", L"down-inet", L"down-image"}) EXPECT_EQ(ServerSent(key).requests, 0u);
+
+    for (const Transport transport : {Transport::WinHttpFirst, Transport::WinInet}) {
+        const std::wstring key = transport == Transport::WinInet ? L"up-inet" : L"up-http";
+        const DownloadResult up = Download(transport, Http(L"/tohttps/" + key), L"up.bin");
+        EXPECT_TRUE(up.first) << std::string(up.second.begin(), up.second.end());
+        EXPECT_EQ(ServerSent(key).requests, 1u);
+    }
+}
+
+// The digest a download must have is computed as it is written; a file that
+// differs never takes its name (a file already there keeps its bytes) and
+// leaves no part file. The expected digests come from the server's own hash.
+TEST_F(DownloadTest, DigestIsCheckedOnBothTransports) {
+    const DownloadBuffer served = manager_->DownloadToMemory(Http(L"/digest/70000"));
+    const std::string digest(served.begin(), served.end());
+    ASSERT_EQ(digest.size(), 64u);
+    std::string upper = digest;
+    for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    std::string wrong = digest;
+    wrong[10] = wrong[10] == '0' ? '1' : '0';
+    const std::wstring mismatch = L"Downloaded file does not match its SHA-256 digest (expected " +
+                                  std::wstring(wrong.begin(), wrong.end()) + L", received " +
+                                  std::wstring(digest.begin(), digest.end()) + L").";
+    struct Case {
+        Transport transport;
+        std::string sha256;
+        std::wstring text;  // "" for success
+    };
+    const Case cases[] = {
+        {Transport::WinHttpFirst, digest, L""},
+        {Transport::WinHttpFirst, upper, L""},
+        {Transport::WinInet, digest, L""},
+        {Transport::WinHttpFirst, wrong, L"[WINHTTP] " + mismatch + L" [WININET] " + mismatch},
+        {Transport::WinInet, wrong, L" [WININET] " + mismatch},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sha256 + (c.transport == Transport::WinInet ? " WinINet" : " WinHTTP first"));
+        WriteAll(folder_ + L"\\out.bin", "what the user had");
+        const std::wstring url = Https(L"/file/70000");
+        const DownloadResult result = c.transport == Transport::WinInet
+                                          ? manager_->DownloadFileWinInet(url, window_, L"out.bin", false, c.sha256)
+                                          : manager_->DownloadFile(url, window_, L"out.bin", false, c.sha256);
+        EXPECT_EQ(result.first, c.text.empty());
+        EXPECT_EQ(result.second, c.text);
+        EXPECT_TRUE(ReadAll(folder_ + L"\\out.bin") == (c.text.empty() ? Body(70000) : "what the user had"));
+        EXPECT_EQ(ListFolder(folder_).size(), 1u) << "a part file was left behind";
+        Drain();
+    }
+}
+
+// WinHTTP gives up after five redirects; the fallback starts again from the
+// address it was given, not from where WinHTTP stopped: the first hop is
+// asked for twice, and the whole chain once more.
+TEST_F(DownloadTest, FallbackStartsAgainFromTheOriginalAddress) {
+    const DownloadResult result = Download(Http(L"/redirect/6?key=fallback"));
+    EXPECT_TRUE(result.first);
+    EXPECT_EQ(result.second, L"[WINHTTP] Too many redirects.");
+    // WinHTTP: /redirect/6 to /redirect/1; WinINet: /redirect/6 to /redirect/0.
+    EXPECT_EQ(ServerSent(L"fallback").requests, 6u + 7u);
+    EXPECT_EQ(ReadAll(folder_ + L"\\out.bin"), "done");
+}
+
+// What each kind of request says about itself: the file download's WinHTTP
+// session has no user agent and WinINet's an empty one; the image download
+// names "A WinHTTP Example Program/1.0" and asks caches to refresh.
+TEST_F(DownloadTest, RequestHeadersOfEachDownload) {
+    const auto headers = [this](const std::wstring& key) {
+        const DownloadBuffer text = manager_->DownloadToMemory(Http(L"/seen/" + key));
+        return std::string(text.begin(), text.end());
+    };
+    ASSERT_TRUE(Download(Transport::WinHttpFirst, Https(L"/headers/file-http"), L"h1.bin").first);
+    ASSERT_TRUE(Download(Transport::WinInet, Https(L"/headers/file-inet"), L"h2.bin").first);
+    ASSERT_FALSE(manager_->DownloadToMemory(Https(L"/headers/image")).empty());
+    // The server's record: [name, value] pairs in JSON.
+    const std::string fileHttp = headers(L"file-http"), fileInet = headers(L"file-inet"), image = headers(L"image");
+    EXPECT_EQ(fileHttp.find("\"User-Agent\""), std::string::npos) << fileHttp;
+    EXPECT_EQ(fileHttp.find("no-cache"), std::string::npos) << fileHttp;
+    EXPECT_NE(fileInet.find("[\"User-Agent\", \"\"]"), std::string::npos) << fileInet;
+    for (const char* header : {"[\"User-Agent\", \"A WinHTTP Example Program/1.0\"]", "[\"Pragma\", \"no-cache\"]",
+                               "[\"Cache-Control\", \"no-cache\"]"})
+        EXPECT_NE(image.find(header), std::string::npos) << header << " in " << image;
+}

@@ -9,7 +9,14 @@ server.pem/server.key) and writes "HTTP_PORT HTTPS_PORT" to PORT_FILE.
 Routes:
   /file/N?chunks=K   N bytes with their Content-Length, sent in K pieces with
                      a pause between them so each arrives on its own
-  /redirect/K        302 to /redirect/K-1 (absolute URL); /redirect/0 is "done"
+  /redirect/K?key=X  302 to /redirect/K-1 (absolute URL, same key); /redirect/0
+                     is "done"; with a key each request is counted for /sent/X
+  /tohttp/K          302 to the plain server's /large/10?key=K
+  /tohttps/K         302 to the TLS server's /large/10?key=K
+  /headers/K         10 bytes; the request's headers are kept for /seen/K
+  /seen/K            JSON: the headers of the last /headers/K request, in order,
+                     as [name, value] pairs
+  /digest/N          the SHA-256 of what /file/N sends, as 64 hex digits
   /status/CODE       that status with an empty body
   /nolength/N        N bytes, no Content-Length, connection closed at the end
   /short             Content-Length 5000, 3000 bytes, then the connection closes
@@ -26,7 +33,9 @@ Routes:
                      for with key K, and how many body bytes they wrote
   anything else      404
 """
+import hashlib
 import http.server
+import json
 import os
 import socketserver
 import socket
@@ -48,6 +57,8 @@ def body(n):
     return (PATTERN * (n // 251 + 1))[:n]
 
 
+ports = {}  # "http" and "https" -> port, once both listen
+seen = {}  # key -> headers of the last /headers request
 sent = {}  # key -> [requests, body bytes written]
 sent_lock = threading.Lock()
 
@@ -99,12 +110,34 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     self.wfile.flush()
             elif route == "redirect":
                 k = int(arg)
+                key = query.get("key", [""])[0]
+                if key:
+                    count(key, requests=1)
                 if k > 0:
-                    self.head(302, [("Location", "%s/redirect/%d" % (self.origin(), k - 1)),
+                    suffix = "?key=" + key if key else ""
+                    self.head(302, [("Location", "%s/redirect/%d%s" % (self.origin(), k - 1, suffix)),
                                     ("Content-Length", "0")])
                 else:
                     self.head(200, [("Content-Length", "4")])
                     self.wfile.write(b"done")
+            elif route in ("tohttp", "tohttps"):
+                target = ("http://127.0.0.1:%d" % ports["http"]) if route == "tohttp" else \
+                    ("https://localhost:%d" % ports["https"])
+                self.head(302, [("Location", "%s/large/10?key=%s" % (target, arg)), ("Content-Length", "0")])
+            elif route == "headers":
+                with sent_lock:
+                    seen[arg] = list(self.headers.items())
+                self.head(200, [("Content-Length", "10")])
+                self.wfile.write(body(10))
+            elif route == "seen":
+                with sent_lock:
+                    text = json.dumps(seen.get(arg, [])).encode()
+                self.head(200, [("Content-Length", str(len(text)))])
+                self.wfile.write(text)
+            elif route == "digest":
+                text = hashlib.sha256(body(int(arg))).hexdigest().encode()
+                self.head(200, [("Content-Length", str(len(text)))])
+                self.wfile.write(text)
             elif route == "status":
                 self.head(int(arg), [] if int(arg) == 204 else [("Content-Length", "0")])
             elif route == "nolength":
@@ -214,6 +247,8 @@ def main():
     context.load_cert_chain(tls_dir + "/server.pem", tls_dir + "/server.key")
     plain = Server(("127.0.0.1", 0), Handler)
     secure = TlsServer(("127.0.0.1", 0), Handler, context)
+    ports["http"] = plain.server_address[1]
+    ports["https"] = secure.server_address[1]
     for s in (plain, secure):
         threading.Thread(target=s.serve_forever, daemon=True).start()
     with open(port_file + ".tmp", "w") as f:

@@ -21,6 +21,7 @@
 #include "pages/DownloadPageIsv.h"
 #include "pages/DownloadPlan.h"
 #include "pages/LanguagePage.h"
+#include "util/Digest.h"
 
 using nlohmann::json;
 
@@ -170,13 +171,15 @@ struct DownloadWizard : Wizard {
         config->mainPackage = Package::CreateMain(request, config->productTitle, L"app", L"", L"",
                                                   RecordingEnvironment(journal, label));
     }
-    void Offer(const OfferToFetch& offer) {
+    // sha256: the digest the configuration states for the offer's file, if any.
+    void Offer(const OfferToFetch& offer, const std::string& sha256 = std::string()) {
         installers.push_back(offer.label);
         demomarkers::Remove(offer.label);
         SignedRequest request;
         request.body = json::object();
-        const json element{{"ad", {{"o", offer.label}, {"f", "feed"}}},
-                           {"ps", {{"i", "images/x.png"}, {"dn", offer.label}, {"u", offer.url}, {"p", offer.parameters}}}};
+        json element{{"ad", {{"o", offer.label}, {"f", "feed"}}},
+                     {"ps", {{"i", "images/x.png"}, {"dn", offer.label}, {"u", offer.url}, {"p", offer.parameters}}}};
+        if (!sha256.empty()) element["ps"]["sha256"] = sha256;
         auto package = Package::CreateOffer(request, element, "", static_cast<int32_t>(config->shownOffers.size()),
                                             RecordingEnvironment(journal, offer.label));
         config->shownOffers.push_back(package);
@@ -316,6 +319,63 @@ TEST(DownloadPageDlm, TheProductIsKeptAndTheOffersStartedWithTheirParameters) {
     const auto failed = w.journal->Events("weather");
     EXPECT_EQ(Codes(failed), std::vector<int>{-1});
     EXPECT_EQ(Failure(failed).rfind("DOWNLOAD FAILED: ", 0), 0u) << Failure(failed);
+}
+
+// The digest of a file the service serves, from its bytes.
+std::string ServedDigest(const std::wstring& url) {
+    const DownloadBuffer bytes = GetDownloadManager()->DownloadToMemory(url);
+    EXPECT_FALSE(bytes.empty()) << "nothing served at that address";
+    return Sha256Hex(std::string(bytes.begin(), bytes.end()));
+}
+
+std::string Altered(std::string digest) {
+    digest[0] = digest[0] == 'a' ? 'b' : 'a';
+    return digest;
+}
+
+// Stated digests decide what is kept and started: a product or an offer whose
+// file differs is a failed download, reported like any other; a file without
+// a digest is fetched as before.
+TEST(DownloadPageDlm, StatedDigestsDecideWhatIsKeptAndStarted) {
+    const std::wstring appUrl = L"https://localhost/f/installers/tamsel-demo-app.exe";
+    const std::string app = ServedDigest(appUrl);
+    const std::string notes = ServedDigest(L"https://localhost/f/installers/notes-setup.exe");
+    ASSERT_EQ(app.size(), 64u);
+    ASSERT_EQ(notes.size(), 64u);
+    for (const bool match : {true, false}) {
+        SCOPED_TRACE(match ? "matching digests" : "altered digests");
+        DownloadWizard w(kWizardTypeDlm);
+        w.Product("app", appUrl);
+        w.config->productSha256 = match ? app : Altered(app);
+        w.Offer({"notes", "installers/notes-setup.exe", "/quiet"}, match ? notes : Altered(notes));
+        w.Offer({"weather", "installers/weather-setup.exe", "/quiet"});
+        const std::wstring product = w.folder + L"\\TamselDemoAppSetup.exe";
+        ::DeleteFileW(product.c_str());
+        auto page = w.Create<DownloadPageDlm>(w.config);
+        w.Watch(*page);
+        page->OnNavigateToPage();
+        ASSERT_TRUE(w.RunUntilDone());
+        EXPECT_FALSE(Await("weather").empty());
+        w.SettleEvents();
+        const bool kept = ::GetFileAttributesW(product.c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (match) {
+            EXPECT_EQ(w.journal->Steps(), std::vector<std::string>{"next"});
+            EXPECT_TRUE(kept);
+            EXPECT_FALSE(Await("notes").empty());
+            EXPECT_EQ(Codes(w.journal->Events("notes")), std::vector<int>{3});
+            EXPECT_EQ(Failure(w.journal->Events("app")), "");
+        } else {
+            ASSERT_EQ(w.journal->Steps().size(), 1u);
+            EXPECT_EQ(w.journal->Steps()[0].rfind("error: ", 0), 0u) << w.journal->Steps()[0];
+            EXPECT_FALSE(kept) << "a product that is not what was stated stays off the disk";
+            EXPECT_TRUE(Read("notes").empty()) << "an offer that is not what was stated is never started";
+            EXPECT_EQ(Codes(w.journal->Events("notes")), std::vector<int>{-1});
+            for (const char* label : {"app", "notes"})
+                EXPECT_NE(Failure(w.journal->Events(label)).find("does not match its SHA-256 digest"), std::string::npos)
+                    << label << ": " << Failure(w.journal->Events(label));
+        }
+        EXPECT_EQ(Codes(w.journal->Events("weather")), std::vector<int>{3});
+    }
 }
 
 TEST(DownloadPageDlm, NothingHappensOnceTheUserHasQuit) {

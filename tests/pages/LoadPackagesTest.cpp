@@ -62,8 +62,10 @@ std::vector<std::string> Ids(const LoadOutcome& outcome) {
 TEST(LoadPackages, TheProductBlockAndFlowValuesGoIntoTheConfiguration) {
     Reader reader;
     json answer = Answer();
+    const std::string digest(64, 'c');
     answer["i"].update({{"cl", "https://example.test/logo.png"}, {"cp", "https://example.test/privacy"},
-                        {"ctu", "https://example.test/terms"}, {"ch", "channel"}, {"cfl", "feed"}, {"cb", "cb-1"}});
+                        {"ctu", "https://example.test/terms"}, {"ch", "channel"}, {"cfl", "feed"}, {"cb", "cb-1"},
+                        {"sha256", digest}});
     const LoadOutcome outcome = reader.Read(answer);
     EXPECT_FALSE(outcome.configurationError);
     EXPECT_EQ(Ids(outcome), (std::vector<std::string>{"a", "b"}));
@@ -77,6 +79,7 @@ TEST(LoadPackages, TheProductBlockAndFlowValuesGoIntoTheConfiguration) {
     EXPECT_EQ(c.productCh, L"channel");
     EXPECT_EQ(c.productCfl, L"feed");
     EXPECT_EQ(c.productCb, "cb-1");
+    EXPECT_EQ(c.productSha256, digest);
     EXPECT_EQ(c.remoteL, "DE");
     EXPECT_EQ(c.remoteFa, "publisher");
     EXPECT_EQ(c.maxOffers, 5);
@@ -124,6 +127,8 @@ TEST(LoadPackages, MalformedAnswersLeaveTheTask) {
         {"title not a string", [](json& a) { a["i"]["ct"] = 7; }},
         {"no title", [](json& a) { a["i"].erase("ct"); }},
         {"logo address not a string", [](json& a) { a["i"]["cl"] = json::array(); }},
+        {"product digest not a string", [](json& a) { a["i"]["sha256"] = 1; }},
+        {"product digest not 64 hex digits", [](json& a) { a["i"]["sha256"] = "abc"; }},
         {"offers without a limit", [](json& a) { a["f"].erase("m"); }},
         {"limit not a number", [](json& a) { a["f"]["m"] = "5"; }},
         {"offers not an array", [](json& a) { a["o"] = json::object(); }},

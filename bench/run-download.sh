@@ -161,7 +161,10 @@ print("    DownloadFile      %6.2f MiB  (at start %.2f; first quarter of the tra
     e[0] / M, e[1] / M, e[2] / M, e[3] / M))
 print("    bare WinHTTP loop %6.2f MiB  (at start %.2f; first quarter of the transfer %.2f, last quarter %.2f)" % (
     b[0] / M, b[1] / M, b[2] / M, b[3] / M))
-print("    DownloadFile / bare loop: %.3f x" % (e[0] / b[0]))
+h = memory("hashed")
+print("    DownloadFile+SHA  %6.2f MiB  (at start %.2f; first quarter of the transfer %.2f, last quarter %.2f)" % (
+    h[0] / M, h[1] / M, h[2] / M, h[3] / M))
+print("    DownloadFile / bare loop: %.3f x; checking SHA-256: %.3f x" % (e[0] / b[0], h[0] / b[0]))
 progress = {(r["progress_messages"], r["last_percent"]) for r in rows if r["mode"] == "engine"}
 print("  DownloadFile progress messages per run (count, last per cent): %s" % ", ".join("%s, %s" % p for p in sorted(progress)))
 kinds = sorted({" ".join(t) for t in tls})

@@ -29,28 +29,6 @@ bool ParseContentLength(const wchar_t* text, uint64_t& value) {
     return true;
 }
 
-PayloadCheck::PayloadCheck(const std::string& expectedSha256) {
-    if (expectedSha256.empty()) return;
-    expected_ = expectedSha256;
-    for (char& c : expected_)
-        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
-    stream_ = std::make_unique<DigestStream>(Sha256Stream());
-}
-
-void PayloadCheck::Add(const void* data, DWORD size) {
-    if (stream_) stream_->Add(data, size);
-}
-
-void PayloadCheck::Verify() {
-    if (!stream_) return;
-    const std::string actual = stream_->Finish();
-    if (!stream_->Ok()) FailWithCode(L"Failed to compute the SHA-256 digest of the download", stream_->Error());
-    if (actual != expected_)
-        Fail(L"Downloaded file does not match its SHA-256 digest (expected " +
-             std::wstring(expected_.begin(), expected_.end()) + L", received " +
-             std::wstring(actual.begin(), actual.end()) + L").");
-}
-
 void Progress::SetLength(bool known, uint64_t length) {
     known_ = known;
     length_ = known ? length : 0;

@@ -4,9 +4,14 @@
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "util/Digest.h"
 #include "util/Handles.h"
@@ -74,19 +79,34 @@ private:
 };
 
 // The SHA-256 digest the configuration states for a download, computed as
-// the body is written, so a large file is never read a second time.
+// the body is written, so a large file is never read a second time. The
+// hashing runs on a thread of its own, beside the transfer: under Wine the
+// system's SHA-256 is slower than a TLS download and would otherwise halve it.
 class PayloadCheck {
 public:
     // "" checks nothing; otherwise 64 hex digits of either case.
     explicit PayloadCheck(const std::string& expectedSha256);
+    ~PayloadCheck();
+    PayloadCheck(const PayloadCheck&) = delete;
+    PayloadCheck& operator=(const PayloadCheck&) = delete;
+
     void Add(const void* data, DWORD size);
     // Before the part file becomes the download: throws Failure when the
     // digest differs or could not be computed.
     void Verify();
 
 private:
+    void Hash();  // the hashing thread
+    void Hand(std::vector<char>&& block);
+
     std::string expected_;
     std::unique_ptr<DigestStream> stream_;
+    std::vector<char> block_;  // bytes not yet handed to the hashing thread
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::deque<std::vector<char>> queue_;
+    bool ended_ = false;
+    std::thread hasher_;
 };
 
 // Before anything is sent: a name that could leave its folder ends the transfer.

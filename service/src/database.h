@@ -30,6 +30,10 @@ struct StoreLocation {
   std::string Describe() const;
 };
 
+// The event table and its index on either store, given the row id column in
+// the store's own dialect: the only place the two differ.
+std::string EventsSchema(const std::string& idColumn);
+
 // A statement parameter: NULL, an integer or a text.
 using SqlValue = std::variant<std::nullptr_t, long long, std::string>;
 

@@ -9,21 +9,7 @@
 namespace tamsel {
 namespace {
 
-const char kSchema[] =
-    "CREATE TABLE IF NOT EXISTS events ("
-    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    "  received_at TEXT NOT NULL,"  // UTC, ISO 8601 with milliseconds
-    "  code INTEGER NOT NULL,"
-    "  offer_id TEXT NOT NULL,"
-    "  feed_id TEXT NOT NULL,"
-    "  kind INTEGER,"
-    "  reason TEXT NOT NULL,"
-    "  failure TEXT NOT NULL,"
-    "  machine_id TEXT NOT NULL,"
-    "  run_stamp TEXT NOT NULL,"
-    "  remote_addr TEXT NOT NULL,"
-    "  data TEXT NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS events_by_offer ON events(offer_id, code);";
+const std::string kSchema = EventsSchema("INTEGER PRIMARY KEY AUTOINCREMENT");
 
 class SqliteDatabase : public Database {
  public:
@@ -46,7 +32,7 @@ class SqliteDatabase : public Database {
         Exec("PRAGMA synchronous=FULL");
         Exec("BEGIN IMMEDIATE");
         try {
-          Exec(kSchema);
+          Exec(kSchema.c_str());
           Exec("COMMIT");
         } catch (const StoreError& e) {
           sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);

@@ -40,8 +40,12 @@ cleanup() {
 trap cleanup EXIT
 tamsel_start_wine
 tamsel_trust_ca
-# The product is a few MiB: paced, its download can be watched.
-TAMSEL_SERVICE_FILES_RATE=1024 TAMSEL_SERVICE_DB="$TAMSEL_BUILD/service/demo-events.sqlite" tamsel_start_service
+# The product is a few MiB: paced, its download can be watched. The report
+# page is the publisher's view of what the walks below send.
+report_token="$TAMSEL_BUILD/service/demo-report-token"
+[ -s "$report_token" ] || (umask 077 && head -c 24 /dev/urandom | base64 | tr -d '/+=' >"$report_token")
+TAMSEL_SERVICE_FILES_RATE=1024 TAMSEL_SERVICE_DB="$TAMSEL_BUILD/service/demo-events.sqlite" \
+  TAMSEL_SERVICE_REPORT_TOKEN_FILE="$report_token" tamsel_start_service
 echo "[demo] service: https://localhost (log: $TAMSEL_BUILD/service/service.log)"
 
 tree=$(tamsel_config_tree "$config")
@@ -201,8 +205,17 @@ for walk in "$demo" "$demo/installer-en" "$demo/installer-es"; do
 done
 convert "${rows[@]}" -background white -gravity west -append +repage "$demo/contact-sheet.png"
 rm -f "${rows[@]}"
-downloads=$(find "$WINEPREFIX/drive_c/users" -maxdepth 2 -name Downloads -type d 2>/dev/null | head -1)
+# Wine may link the folder to the home folder.
+downloads=$(find -L "$WINEPREFIX/drive_c/users" -maxdepth 2 -name Downloads -type d 2>/dev/null | head -1)
+[ -z "$downloads" ] || downloads=$(readlink -f "$downloads")
 echo "[demo] every page on one sheet: $demo/contact-sheet.png"
 echo "[demo] the downloaded product: $downloads"
 echo "[demo] what the installers left: $markers"
 echo "[demo] what the service stored: $TAMSEL_BUILD/native/tamsel-service report --db $TAMSEL_BUILD/service/demo-events.sqlite"
+# The publisher's report page as headless Chromium shows it (the token as the
+# password of HTTP Basic authentication; the demo's certificate is its own).
+if command -v chromium >/dev/null 2>&1 &&
+  timeout 60 chromium --headless --no-sandbox --disable-gpu --ignore-certificate-errors --window-size=1100,2400 \
+    --screenshot="$demo/report.png" "https://publisher:$(cat "$report_token")@localhost/report" >/dev/null 2>&1; then
+  echo "[demo] the report page: $demo/report.png (https://localhost/report, token in $report_token)"
+fi

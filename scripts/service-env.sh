@@ -30,6 +30,9 @@ tamsel_start_service() {
   local extra=()
   if [ "${TAMSEL_SERVICE_READBACK:-}" = 1 ]; then extra+=(--readback); fi
   if [ -n "${TAMSEL_SERVICE_FILES_RATE:-}" ]; then extra+=(--files-rate "$TAMSEL_SERVICE_FILES_RATE"); fi
+  if [ -n "${TAMSEL_SERVICE_REPORT_TOKEN_FILE:-}" ]; then
+    extra+=(--report-token-file "$TAMSEL_SERVICE_REPORT_TOKEN_FILE")
+  fi
   "$TAMSEL_BUILD/native/tamsel-service" --port 443 \
     --cert "$TAMSEL_TLS/server.pem" --key "$TAMSEL_TLS/server.key" \
     --campaign "${TAMSEL_SERVICE_CAMPAIGN:-$TAMSEL_ROOT/service/demo/campaign.json}" --files "$(tamsel_demo_files)" \

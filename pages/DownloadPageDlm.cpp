@@ -12,14 +12,8 @@ DownloadPageDlm::DownloadPageDlm(std::shared_ptr<LanguageManager> languageManage
 void DownloadPageDlm::LoadPageImage() { image.SetImage(config->productImage); }
 
 DownloadSource DownloadPageDlm::SourceFor(const Package& package) const {
-    if (package.isMain) {
-        DownloadSource source = MainSourceDlm(config->productUrl, config->productFileName);
-        source.sha256 = config->productSha256;
-        return source;
-    }
-    DownloadSource source = OfferSource(package.GetDownloadUrl(), config->fileEndpointUrl);
-    source.sha256 = package.sha256;
-    return source;
+    if (package.isMain) return MainSourceDlm(config->productUrl, config->productFileName, config->productSha256);
+    return OfferSource(package.GetDownloadUrl(), config->fileEndpointUrl, package.sha256);
 }
 
 void DownloadPageDlm::OnDownloaded(const std::shared_ptr<Package>& package, bool success) {

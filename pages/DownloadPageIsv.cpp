@@ -13,9 +13,7 @@ void DownloadPageIsv::LoadPageImage() { image.LoadFromResource(IDR_IMAGE_WELCOME
 
 DownloadSource DownloadPageIsv::SourceFor(const Package& package) const {
     if (package.isMain) return MainSourceIsv(config->productUrl, config->fileEndpointUrl);
-    DownloadSource source = OfferSource(package.GetDownloadUrl(), config->fileEndpointUrl);
-    source.sha256 = package.sha256;
-    return source;
+    return OfferSource(package.GetDownloadUrl(), config->fileEndpointUrl, package.sha256);
 }
 
 void DownloadPageIsv::OnDownloaded(const std::shared_ptr<Package>& package, bool success) {

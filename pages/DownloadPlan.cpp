@@ -9,16 +9,18 @@ std::wstring ResolveAgainstFileEndpoint(const std::wstring& address, const std::
     return IsValidUrl(address) ? address : fileEndpointUrl + address;
 }
 
-DownloadSource MainSourceDlm(const std::wstring& productUrl, const std::wstring& productFileName) {
-    return {productUrl, productFileName, false, std::string()};
+DownloadSource MainSourceDlm(const std::wstring& productUrl, const std::wstring& productFileName,
+                             const std::string& sha256) {
+    return {productUrl, productFileName, false, sha256};
 }
 
 DownloadSource MainSourceIsv(const std::wstring& productUrl, const std::wstring& fileEndpointUrl) {
     return {ResolveAgainstFileEndpoint(productUrl, fileEndpointUrl), std::wstring(), true, std::string()};
 }
 
-DownloadSource OfferSource(const std::wstring& offerUrl, const std::wstring& fileEndpointUrl) {
-    return {ResolveAgainstFileEndpoint(offerUrl, fileEndpointUrl), std::wstring(), true, std::string()};
+DownloadSource OfferSource(const std::wstring& offerUrl, const std::wstring& fileEndpointUrl,
+                           const std::string& sha256) {
+    return {ResolveAgainstFileEndpoint(offerUrl, fileEndpointUrl), std::wstring(), true, sha256};
 }
 
 std::string FailureEventText(const char* prefix, const std::wstring& text) {

@@ -19,10 +19,12 @@ struct DownloadSource {
 std::wstring ResolveAgainstFileEndpoint(const std::wstring& address, const std::wstring& fileEndpointUrl);
 
 // The download manager's product: saved under its own name in the download folder.
-DownloadSource MainSourceDlm(const std::wstring& productUrl, const std::wstring& productFileName);
+DownloadSource MainSourceDlm(const std::wstring& productUrl, const std::wstring& productFileName,
+                             const std::string& sha256 = std::string());
 // The installer's product: named after its address, kept with the offers.
 DownloadSource MainSourceIsv(const std::wstring& productUrl, const std::wstring& fileEndpointUrl);
-DownloadSource OfferSource(const std::wstring& offerUrl, const std::wstring& fileEndpointUrl);
+DownloadSource OfferSource(const std::wstring& offerUrl, const std::wstring& fileEndpointUrl,
+                           const std::string& sha256 = std::string());
 
 // The text of a failure event: prefix and the wide failure text in UTF-8, the
 // event document's encoding. (In the ANSI code page every letter outside it

@@ -9,15 +9,18 @@
 void tamsel::CryptProviderTraits::Close(Value h) noexcept { ::CryptReleaseContext(h, 0); }
 void tamsel::CryptHashTraits::Close(Value h) noexcept { ::CryptDestroyHash(h); }
 
+void DigestStream::Failed() {
+    error_ = ::GetLastError();
+    if (error_ == 0) error_ = ERROR_GEN_FAILURE;  // a failure is never reported as success
+}
+
 DigestStream::DigestStream(unsigned algorithm, unsigned providerType) {
     if (!::CryptAcquireContextW(provider_.Put(), nullptr, nullptr, providerType, CRYPT_VERIFYCONTEXT)) {
-        error_ = ::GetLastError();
-        if (error_ == 0) error_ = ERROR_GEN_FAILURE;
+        Failed();
         return;
     }
     if (!::CryptCreateHash(provider_.Get(), algorithm, 0, 0, hash_.Put())) {
-        error_ = ::GetLastError();
-        if (error_ == 0) error_ = ERROR_GEN_FAILURE;
+        Failed();
     }
 }
 
@@ -27,8 +30,7 @@ void DigestStream::Add(const void* data, size_t size) {
     while (error_ == 0 && size > 0) {
         const DWORD piece = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
         if (!::CryptHashData(hash_.Get(), p, piece, 0)) {
-            error_ = ::GetLastError();
-            if (error_ == 0) error_ = ERROR_GEN_FAILURE;
+            Failed();
         }
         p += piece;
         size -= piece;
@@ -40,8 +42,7 @@ std::string DigestStream::Finish() {
     BYTE digest[64];
     DWORD size = sizeof digest;
     if (!::CryptGetHashParam(hash_.Get(), HP_HASHVAL, digest, &size, 0)) {
-        error_ = ::GetLastError();
-        if (error_ == 0) error_ = ERROR_GEN_FAILURE;
+        Failed();
         return std::string();
     }
     hash_.Reset();

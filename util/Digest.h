@@ -28,6 +28,8 @@ public:
     std::string Finish();
 
 private:
+    void Failed();  // keeps the call's error
+
     tamsel::CryptProvider provider_;
     tamsel::CryptHash hash_;
     DWORD error_ = 0;

@@ -1,5 +1,9 @@
 #include "ProcessDriver.h"
 
+#include <cstdio>
+
+#include "util/Text.h"
+
 namespace {
 
 // Enumeration callbacks must be stdcall functions, which lambdas are not on x86.
@@ -32,6 +36,8 @@ ProcessDriver::ProcessDriver(const std::wstring& program) {
                          &info_)) {
         process_.Reset(info_.hProcess);
         thread_.Reset(info_.hThread);
+    } else {
+        startError_ = ::GetLastError();
     }
 }
 
@@ -63,6 +69,29 @@ bool ProcessDriver::WaitForExit(DWORD timeoutMs, DWORD* exitCode) const {
     if (!process_ || ::WaitForSingleObject(process_.Get(), timeoutMs) != WAIT_OBJECT_0) return false;
     if (exitCode) ::GetExitCodeProcess(process_.Get(), exitCode);
     return true;
+}
+
+std::string ProcessDriver::Describe() const {
+    char text[96];
+    if (!process_) {
+        std::snprintf(text, sizeof text, "the process could not be started (error %lu)", startError_);
+        return text;
+    }
+    DWORD exitCode = 0;
+    if (::WaitForSingleObject(process_.Get(), 0) == WAIT_OBJECT_0 && ::GetExitCodeProcess(process_.Get(), &exitCode)) {
+        std::snprintf(text, sizeof text, "the process ended with exit code 0x%08lX", exitCode);
+        return text;
+    }
+    const std::vector<HWND> windows = VisibleTopLevelWindows();
+    if (windows.empty()) return "the process runs and shows no window";
+    std::wstring shown = L"the process runs and shows:";
+    for (HWND window : windows) {
+        shown += L" [\"" + WindowText(window) + L"\"";
+        for (const std::wstring& child : ChildTexts(window))
+            if (!child.empty()) shown += L" \"" + child + L"\"";
+        shown += L"]";
+    }
+    return WideToUtf8(shown);
 }
 
 std::wstring WindowText(HWND window) {

@@ -21,9 +21,13 @@ public:
     std::vector<HWND> VisibleTopLevelWindows() const;
     // Waits for the process to end; false on time-out.
     bool WaitForExit(DWORD timeoutMs = 20000, DWORD* exitCode = nullptr) const;
+    // What the process is doing now, for a test that waited in vain: not
+    // started, ended with its code, or the windows it shows and their texts.
+    std::string Describe() const;
 
 private:
     PROCESS_INFORMATION info_{};
+    DWORD startError_ = 0;
     tamsel::KernelHandle process_;
     tamsel::KernelHandle thread_;
 };

@@ -85,6 +85,7 @@ public:
     };
     WizardRun(const Program& program, const std::wstring& title) : since_(NextSecond()), process_(program.path) {
         wizard_ = process_.WaitForWindow(title, 60000);
+        if (!wizard_) ADD_FAILURE() << "no wizard window within a minute: " << process_.Describe();
     }
 
     bool Started() const { return wizard_ != nullptr; }

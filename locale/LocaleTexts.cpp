@@ -2,6 +2,8 @@
 
 #include <tinyxml2.h>
 
+#include <cstddef>
+
 namespace {
 
 // First text child of an element, comments skipped; null when the element is
@@ -15,8 +17,9 @@ const char* FirstText(const tinyxml2::XMLElement& element) {
     return nullptr;
 }
 
-// Characters a single entry may write while it is resolved: texts that
-// expand without end (a remote product title may refer to itself) stop here
+// Work a single entry may take while it is resolved, in characters written
+// or compared: texts that expand without end (a remote product title may
+// refer to itself), or only after an astronomical number of steps, stop here
 // long before they could hold up the window.
 constexpr size_t kMaxResolutionWork = size_t{1} << 24;
 
@@ -26,42 +29,60 @@ constexpr size_t kMaxResolutionWork = size_t{1} << 24;
 // stands for exactly itself is passed over, a replacement that would grow the
 // text past kMaxResolvedText is passed over, a scan that comes back to a
 // state it was in (text and position) stops there, and so does one that has
-// written kMaxResolutionWork characters.
+// done kMaxResolutionWork of work.
 void ResolveEntry(std::string& value, const LocaleTexts& texts) {
-    size_t pos = 0;
+    // The scan never goes back before its position, so the text is held as
+    // what lies before it (`done`, which only grows) and what lies from it on,
+    // reversed (`rest`, whose back is the position): a replacement then costs
+    // what it writes, not the length of the text.
+    std::string done;
+    std::string rest(value.rbegin(), value.rend());
+    const auto finish = [&] {
+        done.append(rest.rbegin(), rest.rend());
+        value = std::move(done);
+    };
     size_t work = 0;
-    // Brent's cycle detection over (text, position): compared with a state
-    // saved at growing intervals, a repeated state is found within twice the
-    // cycle's length.
-    std::string savedValue = value;
-    size_t savedPos = pos;
+    // Brent's cycle detection over the state: compared with a state saved at
+    // growing intervals, a repeated one is found within twice the cycle's
+    // length. `done` only grows, so its length stands for it.
+    size_t savedDone = 0;
+    std::string savedRest = rest;
     size_t interval = 1;
     size_t sinceSaved = 0;
     for (;;) {
-        const size_t open = value.find('{', pos);
-        if (open == std::string::npos) return;
-        const size_t close = value.find('}', open + 1);
-        if (close == std::string::npos) return;
-        const size_t written = close - open + 1;
-        const auto found = texts.find(value.substr(open + 1, written - 2));
-        const bool standsForItself =
-            found != texts.end() && found->second.size() == written && value.compare(open, written, found->second) == 0;
+        const size_t open = rest.rfind('{');
+        if (open == std::string::npos) return finish();
+        done.append(rest.rbegin(), rest.rend() - static_cast<std::ptrdiff_t>(open) - 1);
+        rest.resize(open + 1);
+        const size_t close = rest.rfind('}', open);
+        if (close == std::string::npos) return finish();
+        const size_t written = open - close + 1;
+        const std::string name(rest.rbegin() + 1, rest.rbegin() + static_cast<std::ptrdiff_t>(written) - 1);
+        const auto found = texts.find(name);
+        const bool standsForItself = found != texts.end() && found->second.size() == written &&
+                                     found->second.compare(1, name.size(), name) == 0 &&
+                                     found->second.front() == '{' && found->second.back() == '}';
         if (found == texts.end() || standsForItself ||
-            value.size() - written + found->second.size() > kMaxResolvedText) {
-            pos = close + 1;
+            done.size() + rest.size() - written + found->second.size() > kMaxResolvedText) {
+            done.append(rest.rbegin(), rest.rbegin() + static_cast<std::ptrdiff_t>(written));
+            rest.resize(close);
             continue;
         }
-        value.replace(open, written, found->second);
-        pos = open;
-        work += value.size();
-        if (work > kMaxResolutionWork) return;
-        if (pos == savedPos && value == savedValue) return;
+        rest.resize(close);
+        rest.append(found->second.rbegin(), found->second.rend());
+        work += found->second.size() + 1;
+        if (done.size() == savedDone && rest.size() == savedRest.size()) {
+            work += rest.size();
+            if (rest == savedRest) return finish();
+        }
         if (++sinceSaved == interval) {
-            savedValue = value;
-            savedPos = pos;
+            savedRest = rest;
+            savedDone = done.size();
+            work += rest.size();
             interval *= 2;
             sinceSaved = 0;
         }
+        if (work > kMaxResolutionWork) return finish();
     }
 }
 

@@ -127,6 +127,35 @@ TEST(ResolveReferences, DeepChainExpandsFully) {
     EXPECT_EQ(texts[key(depth - 1)], "end");
 }
 
+// Large texts whose scan ends under the size bound come out whole, however
+// many replacements they take and however long the text is between them.
+TEST(ResolveReferences, LargeTextsUnderTheBoundExpandFully) {
+    const std::string block(25000, 'c');
+    std::string forty, manyEmpty, manyEmptyExpected;
+    for (int i = 0; i < 40; ++i) forty += "{C}";
+    for (int i = 0; i < 100000; ++i) manyEmpty += "{E}x";
+    const struct {
+        const char* name;
+        LocaleTexts in;
+        std::string expected;
+    } cases[] = {
+        {"forty long references", {{"A", forty}, {"C", block}}, [&] {
+             std::string all;
+             for (int i = 0; i < 40; ++i) all += block;
+             return all;
+         }()},
+        {"many empty references in a long text", {{"A", manyEmpty}, {"E", ""}}, std::string(100000, 'x')},
+        {"a long text ahead of a chain", {{"A", std::string(900000, 't') + "{B}"}, {"B", "{C}{C}"}, {"C", "!"}},
+         std::string(900000, 't') + "!!"},
+    };
+    for (const auto& c : cases) {
+        LocaleTexts texts = c.in;
+        ResolveReferences(texts);
+        EXPECT_EQ(texts["A"].size(), c.expected.size()) << c.name;
+        EXPECT_TRUE(texts["A"] == c.expected) << c.name;
+    }
+}
+
 TEST(ResolveReferences, DoublingReferencesAreCapped) {
     LocaleTexts texts;
     for (char c = 'A'; c < 'Z'; ++c) texts[std::string(1, c)] = std::string("{") + char(c + 1) + "}{" + char(c + 1) + "}";

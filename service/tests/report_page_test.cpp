@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <regex>
+#include <string>
+#include <vector>
 
 #include "browser.h"
 #include "harness.h"
@@ -217,6 +220,47 @@ TEST_F(ReportPage, MarkupInEventTextsStaysText) {
   EXPECT_EQ(page.body.find("<b>"), std::string::npos);
   EXPECT_NE(page.body.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
   EXPECT_NE(page.body.find("&lt;b&gt;&quot;o&amp;&#39;&lt;/b&gt;"), std::string::npos);
+}
+
+// The reasons are ranked: the chart sums each over every offer, most runs
+// first, and the table lists each reason and offer the same way; ties go by
+// the reason's text.
+TEST_F(ReportPage, RanksTheReasonsMostFrequentFirst) {
+  ASSERT_NO_FATAL_FAILURE(Load());
+  // A reason that no single offer ranks first but all of them together do.
+  for (const Sent& s : {Sent{"2", "offer-a", 6, {{"13", "SKIP ALL CLICKED"}}},
+                        Sent{"2", "offer-a", 7, {{"13", "SKIP ALL CLICKED"}}},
+                        Sent{"2", "offer-c", 1, {{"13", "SKIP ALL CLICKED"}}}}) {
+    ASSERT_EQ(harness::PostSignedEvent(port(), BodyOf(s)).status, 200);
+  }
+  harness::Page page = harness::GetPage(port(), "/report", "Bearer " + std::string(kToken));
+  ASSERT_EQ(page.status, 200);
+  const std::size_t start = page.body.find("<section id=\"reasons\">");
+  ASSERT_NE(start, std::string::npos);
+  const std::string section = page.body.substr(start, page.body.find("</section>", start) - start);
+
+  std::vector<std::string> bars;
+  const std::regex label("text-anchor=\"end\">([^<]*)</text>");
+  for (std::sregex_iterator it(section.begin(), section.end(), label), end; it != end; ++it) {
+    bars.push_back((*it)[1]);
+  }
+  EXPECT_EQ(bars, (std::vector<std::string>{"SKIP ALL CLICKED", "FILE EXISTS",
+                                            "&lt;script&gt;alert(1)&lt;/script&gt;"}));
+
+  std::vector<std::string> rows;
+  const std::regex row("<tr class=\"reason\" data-reason=\"([^\"]*)\" data-offer=\"([^\"]*)\">.*?"
+                       "<td class=\"n\">([0-9]+)</td>");
+  for (std::sregex_iterator it(section.begin(), section.end(), row), end; it != end; ++it) {
+    rows.push_back((*it)[1].str() + " / " + (*it)[2].str() + " / " + (*it)[3].str());
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{
+                      "FILE EXISTS / offer-b / 2",
+                      "SKIP ALL CLICKED / offer-a / 2",
+                      "&lt;script&gt;alert(1)&lt;/script&gt; / &lt;b&gt;&quot;o&amp;&#39;&lt;/b&gt; / 1",
+                      "FILE EXISTS / offer-a / 1",
+                      "SKIP ALL CLICKED / offer-b / 1",
+                      "SKIP ALL CLICKED / offer-c / 1",
+                  }));
 }
 
 TEST_F(ReportPage, ShowsInChromiumWhatTheDatabaseHolds) {

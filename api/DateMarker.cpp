@@ -8,11 +8,8 @@
 #include "util/Text.h"
 
 bool SplitDateMarkerPath(const std::string& pnr, std::wstring& keyPath, std::wstring& valueName) {
-    const size_t slash = pnr.rfind('\\');
-    if (slash == std::string::npos) return false;
-    keyPath = Utf8ToWide(pnr.substr(0, slash));
-    valueName = Utf8ToWide(pnr.substr(slash + 1));
-    return !keyPath.empty();
+    // UTF-8 keeps every "\\" a byte of its own, so splitting the wide text is the same.
+    return SplitAtLastBackslash(Utf8ToWide(pnr), keyPath, valueName) && !keyPath.empty();
 }
 
 // The process's own default view, where the eligibility check reads the

@@ -17,8 +17,7 @@
 
 bool PostJson(const std::wstring& url, const std::string& body, std::vector<HttpHeader> headers,
               std::string& response, int32_t& status) {
-    const WindowsVersion& version = GetWindowsVersion();
-    if (version.AtLeast(6, 1) && !version.AtLeast(6, 1, 1))
+    if (GetWindowsVersion().LacksSecureConnections())
         throw TamselException("Windows 7 needs Service Pack 1 for secure connections");
 
     // Only the host and the path are used; scheme, port and query are not.

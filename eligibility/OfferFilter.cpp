@@ -16,15 +16,6 @@ bool Contains(const std::vector<std::string>& list, const std::string& item) {
     return std::find(list.begin(), list.end(), item) != list.end();
 }
 
-// Splits at the last backslash; false when there is none.
-bool SplitAtLast(const std::wstring& text, std::wstring& before, std::wstring& after) {
-    const size_t at = text.rfind(L'\\');
-    if (at == std::wstring::npos) return false;
-    before = text.substr(0, at);
-    after = text.substr(at + 1);
-    return true;
-}
-
 size_t Dots(const std::wstring& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), L'.')); }
 
 }  // namespace
@@ -173,7 +164,7 @@ std::string OfferFilter::RegistryRule(const Package& p, const PackageList&) {
         if (candidates.empty()) break;
         for (const std::wstring& candidate : candidates) {
             std::wstring key, name;
-            if (SplitAtLast(candidate, key, name) && facts_->ValueExists(key, name)) return "REGISTRY VALUE EXISTS";
+            if (SplitAtLastBackslash(candidate, key, name) && facts_->ValueExists(key, name)) return "REGISTRY VALUE EXISTS";
         }
     }
 
@@ -181,7 +172,7 @@ std::string OfferFilter::RegistryRule(const Package& p, const PackageList&) {
         // Unlike the lists above, an empty entry here is skipped.
         for (const std::wstring& candidate : Candidates(entry)) {
             std::wstring value, data, key, name;
-            if (!SplitAtLast(candidate, value, data) || !SplitAtLast(value, key, name)) continue;
+            if (!SplitAtLastBackslash(candidate, value, data) || !SplitAtLastBackslash(value, key, name)) continue;
             if (facts_->ValueDataEquals(key, name, data)) return "REGISTRY VALUE DATA MATCHES";
         }
     }

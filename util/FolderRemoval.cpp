@@ -293,7 +293,7 @@ void RemoveFolderTree(const std::wstring& folder) {
 
     const DWORD attributes = ::GetFileAttributesW(root.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-    const std::wstring rootName = root.substr(root.find_last_of(L'\\') + 1);
+    const std::wstring rootName = FileNameOf(root);
     if (folder_removal::Classify(attributes) == EntryKind::Link) {
         RemoveLink(root, nullptr, rootName);
         return;

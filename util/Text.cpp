@@ -103,6 +103,15 @@ std::vector<int32_t> ParseVersion(const std::wstring& s) {
 }
 
 bool StartsWith(std::wstring_view text, std::wstring_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+bool SplitAtLastBackslash(const std::wstring& text, std::wstring& before, std::wstring& after) {
+    const size_t at = text.rfind(L'\\');
+    if (at == std::wstring::npos) return false;
+    before = text.substr(0, at);
+    after = text.substr(at + 1);
+    return true;
+}
 
 std::wstring FileNameOf(const std::wstring& path) {
     const size_t slash = path.find_last_of(L"\\/");

@@ -14,13 +14,17 @@ std::string WideToAnsi(const std::wstring& w, unsigned codePage);
 std::wstring AnsiToWide(const std::string& s, unsigned codePage);
 
 std::string JoinWithComma(const std::vector<std::string>& parts);
-// Pieces between delimiters, read like lines of a stream: "a\\\\b" gives a, "", b;
-// a delimiter at the end adds no empty piece.
 // Whether text begins with prefix, case and all.
 bool StartsWith(std::wstring_view text, std::wstring_view prefix);
+bool StartsWith(std::string_view text, std::string_view prefix);
 // The part of a path after its last "\\" or "/"; the whole path when it has none.
 std::wstring FileNameOf(const std::wstring& path);
+// A registry path split at its last "\\" into the key and the value name;
+// false, with both untouched, when it has none.
+bool SplitAtLastBackslash(const std::wstring& text, std::wstring& before, std::wstring& after);
 
+// Pieces between delimiters, read like lines of a stream: "a\\\\b" gives a, "", b;
+// a delimiter at the end adds no empty piece.
 std::vector<std::wstring> SplitPath(const std::wstring& s, wchar_t delimiter);
 // Dotted version text to numbers; each token read like _wtoi (leading digits,
 // 0 when none, saturated at the int range).

@@ -13,10 +13,6 @@ bool IsHostChar(unsigned char c) {
            c == '.' || c == '-';
 }
 
-bool StartsWith(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
-}
-
 }  // namespace
 
 // The address pattern ^((http|https)://)?([\w.-]+)(\.[\w.-]+)+([/?#].*)?$ is

@@ -14,6 +14,9 @@ struct WindowsVersion {
         return servicePack >= wantServicePack;
     }
     bool IsWindows7() const { return AtLeast(6, 1) && !AtLeast(6, 2); }
+    // Windows 7 before Service Pack 1 has no TLS the service accepts: the
+    // wizard posts nothing there.
+    bool LacksSecureConnections() const { return AtLeast(6, 1) && !AtLeast(6, 1, 1); }
 };
 
 const WindowsVersion& GetWindowsVersion();

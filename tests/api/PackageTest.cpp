@@ -8,6 +8,7 @@
 #include <set>
 
 #include "api/Package.h"
+#include "common/RecordingEnvironment.h"
 #include "common/TestEnvironment.h"
 #include "util/Base62.h"
 #include "util/Digest.h"
@@ -18,28 +19,23 @@ using nlohmann::json;
 
 namespace {
 
+// The shared fixed facts with no endpoints, plus a campaign, a brand and a
+// folder placeholder of their own.
 PackageEnvironment TestEnvironment() {
-    PackageEnvironment env;
-    env.machineGuid = "c0ffee00-1111-2222-3333-444455556666";
-    env.timestamp = "20261210093000";
+    PackageEnvironment env = RecordingEnvironment(nullptr);
+    env.eventEndpointUrl.clear();
+    env.fileEndpointUrl.clear();
     env.remoteL = "DE";
     env.remoteFa = "pub7";
     env.productCb = "1";
     env.brand = L"Harlix";
     env.appId = L"Harlix_DLM";
-    env.windowsMajorMinor = "10.0";
-    env.epochMilliseconds = [] { return std::string("1765359000123"); };
     env.expandFolders = [](const std::wstring& text) {
         std::wstring out = text;
         const std::wstring key = L"{commonpf}";
         for (size_t at = out.find(key); at != std::wstring::npos; at = out.find(key, at))
             out.replace(at, key.size(), L"C:\\Program Files");
         return out;
-    };
-    env.post = [](const std::wstring&, const std::string&, const std::vector<HttpHeader>&, std::string&,
-                  int32_t& status) {
-        status = 200;
-        return true;
     };
     return env;
 }

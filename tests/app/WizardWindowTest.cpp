@@ -149,8 +149,12 @@ TEST(WizardWindow, InstallerTitleIsTheBrandAndHidesTheHeader) {
     EXPECT_FALSE(ItemVisible(wizard, IDC_TITLE_TEXT));
     EXPECT_FALSE(ItemVisible(wizard, IDC_PRODUCT_ICON));
     EXPECT_FALSE(ItemVisible(wizard, IDC_HEADER_LINE));
+    // An installer holds the mutex of its own type, not the download manager's.
+    EXPECT_TRUE(MutexExists(L"Global\\TamselISVSingleInstanceMutex"));
+    EXPECT_FALSE(MutexExists(L"Global\\TamselDLMSingleInstanceMutex"));
     CloseConfirmed(process, wizard);
     EXPECT_TRUE(process.WaitForExit());
+    EXPECT_FALSE(MutexExists(L"Global\\TamselISVSingleInstanceMutex"));
 }
 
 TEST(WizardWindow, UnknownWizardTypeIsRefusedWithoutAWizard) {

@@ -346,6 +346,16 @@ TEST_F(DownloadTest, TargetPaths) {
     manager_->downloadFolder = outer_ + L"\\missing";
     EXPECT_EQ(manager_->BuildTargetPath(L"http://h/a/setup.exe", L"", false), L"");
     EXPECT_EQ(messages_, std::vector<std::wstring>{L"Invalid path"});
+    // Through a download: the box once for each transport, and then neither
+    // can open its file.
+    messages_.clear();
+    const DownloadResult nowhere = manager_->DownloadFile(Http(L"/file/10"), window_, L"", false);
+    EXPECT_FALSE(nowhere.first);
+    EXPECT_EQ(messages_, (std::vector<std::wstring>{L"Invalid path", L"Invalid path"}));
+    EXPECT_EQ(nowhere.second.rfind(L"[WINHTTP] Failed to open file for writing: ", 0), 0u)
+        << std::string(nowhere.second.begin(), nowhere.second.end());
+    EXPECT_NE(nowhere.second.find(L" [WININET] Failed to open file for writing: "), std::wstring::npos)
+        << std::string(nowhere.second.begin(), nowhere.second.end());
 
     std::wstring path = L"C:\\folder";
     EXPECT_TRUE(DownloadManager::AppendPathComponent(path, L"file.exe"));
@@ -866,7 +876,11 @@ TEST_F(DownloadTest, DigestIsCheckedOnBothTransports) {
 // address it was given, not from where WinHTTP stopped: the first hop is
 // asked for twice, and the whole chain once more.
 TEST_F(DownloadTest, FallbackStartsAgainFromTheOriginalAddress) {
+    const ULONGLONG start = ::GetTickCount64();
     const DownloadResult result = Download(Http(L"/redirect/6?key=fallback"));
+    // WinINet starts only after the two seconds' pause; a lower bound, which
+    // a slow machine only makes longer.
+    EXPECT_GE(::GetTickCount64() - start, 1950u) << "no pause before the fallback";
     EXPECT_TRUE(result.first);
     EXPECT_EQ(result.second, L"[WINHTTP] Too many redirects.");
     // WinHTTP: /redirect/6 to /redirect/1; WinINet: /redirect/6 to /redirect/0.

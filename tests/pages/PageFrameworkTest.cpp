@@ -2,6 +2,7 @@
 
 #include "PageTestHost.h"
 #include "api/Package.h"
+#include "common/RecordingEnvironment.h"
 #include "pages/ErrorPage.h"
 #include "pages/LanguagePage.h"
 #include "pages/LicensePageIsv.h"
@@ -164,19 +165,11 @@ void PostDownloadReports(HWND page, WPARAM percent) {
 }
 
 std::shared_ptr<Package> QuietOffer() {
-    PackageEnvironment env;
-    env.expandFolders = [](const std::wstring& text) { return text; };
-    env.epochMilliseconds = [] { return std::string("0"); };
-    env.post = [](const std::wstring&, const std::string&, const std::vector<HttpHeader>&, std::string&,
-                  int32_t& status) {
-        status = 200;
-        return true;
-    };
     SignedRequest request;
     request.body = nlohmann::json::object();
     return Package::CreateOffer(request,
                                 nlohmann::json{{"ad", {{"o", "o"}, {"f", "f"}}}, {"ps", {{"i", "x.png"}, {"dn", "N"}, {"u", "https://example.test/n.exe"}}}},
-                                "", 0, std::move(env));
+                                "", 0, RecordingEnvironment(nullptr));
 }
 
 }  // namespace

@@ -90,16 +90,18 @@ TEST(WinHttpSession, AccessTypeAndProtocolsFollowTheVersion) {
         WindowsVersion version;
         DWORD access;
         DWORD protocols;
+        bool noSecureConnections;
     } cases[] = {
-        {"Vista", {true, 6, 0, 6002, 2}, kAutomatic, kOld},
-        {"7", {true, 6, 1, 7600, 0}, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, kOld},
-        {"7 SP1", {true, 6, 1, 7601, 1}, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, kNew},
-        {"8", {true, 6, 2, 9200, 0}, kAutomatic, kNew},
-        {"10", {true, 10, 0, 19045, 0}, kAutomatic, kNew},
+        {"Vista", {true, 6, 0, 6002, 2}, kAutomatic, kOld, false},
+        {"7", {true, 6, 1, 7600, 0}, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, kOld, true},
+        {"7 SP1", {true, 6, 1, 7601, 1}, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, kNew, false},
+        {"8", {true, 6, 2, 9200, 0}, kAutomatic, kNew, false},
+        {"10", {true, 10, 0, 19045, 0}, kAutomatic, kNew, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(WinHttpAccessType(c.version), c.access) << c.what;
         EXPECT_EQ(WinHttpSecureProtocols(c.version), c.protocols) << c.what;
+        EXPECT_EQ(c.version.LacksSecureConnections(), c.noSecureConnections) << c.what;
     }
     const WinHttpSession session = OpenWinHttpSession(nullptr, WinHttpAccessType());
     EXPECT_TRUE(session.handle) << session.code;

@@ -10,9 +10,9 @@ namespace {
 constexpr int kEventAttempts = 2;
 constexpr DWORD kEventRetryPauseMs = 5000;
 
-// The event endpoint's JSON parser takes UTF-8 only; the body carries texts in
-// the ANSI code page, whose bytes beyond ASCII are replaced rather than lose
-// the whole event.
+// The event endpoint's JSON parser takes UTF-8 only. Texts reach the body in
+// UTF-8 already; a byte that is not (a remote text's own) is replaced rather
+// than lose the whole event.
 std::string Compact(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 }  // namespace

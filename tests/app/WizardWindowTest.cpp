@@ -116,12 +116,17 @@ void InspectSystemMenu(std::vector<MenuItem>& items) {
         }
     }
     ::PostMessageW(wizard, WM_CLOSE, 0, 0);
-    // The question box of this process: no caption.
+    // The question box of this process: no caption. FindWindow also finds a
+    // box still being made, before its buttons have their texts, so only a
+    // visible one is answered, and the search goes on until OK was pressed;
+    // a box left unanswered would hold the test for ever.
     for (int i = 0; i < 400; ++i) {
-        if (HWND question = ::FindWindowW(L"#32770", L"")) {
-            PressButton(question, L"OK");
+        HWND question = ::FindWindowW(L"#32770", L"");
+        DWORD owner = 0;
+        if (question) ::GetWindowThreadProcessId(question, &owner);
+        if (question && owner == ::GetCurrentProcessId() && ::IsWindowVisible(question) &&
+            PressButton(question, L"OK"))
             break;
-        }
         ::Sleep(25);
     }
 }

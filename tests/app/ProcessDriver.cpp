@@ -58,8 +58,11 @@ std::vector<HWND> ProcessDriver::VisibleTopLevelWindows() const {
 HWND ProcessDriver::WaitForWindow(const std::wstring& title, DWORD timeoutMs) const {
     const DWORD start = ::GetTickCount();
     do {
+        // A window that did not answer has no text to compare: it must not
+        // pass for one whose title is empty (a question box).
+        std::wstring text;
         for (HWND window : VisibleTopLevelWindows())
-            if (WindowText(window) == title) return window;
+            if (ReadWindowText(window, text) && text == title) return window;
         ::Sleep(50);
     } while (::GetTickCount() - start < timeoutMs);
     return nullptr;
@@ -94,9 +97,17 @@ std::string ProcessDriver::Describe() const {
     return WideToUtf8(shown);
 }
 
+bool ReadWindowText(HWND window, std::wstring& text) {
+    wchar_t buffer[1024] = {};
+    const bool answered = ::SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer),
+                                                SMTO_ABORTIFHUNG, 5000, nullptr) != 0;
+    text = buffer;
+    return answered;
+}
+
 std::wstring WindowText(HWND window) {
-    wchar_t text[1024] = {};
-    ::SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, nullptr);
+    std::wstring text;
+    ReadWindowText(window, text);
     return text;
 }
 

@@ -33,6 +33,8 @@ private:
 };
 
 std::wstring WindowText(HWND window);
+// The same, and whether the window answered at all ("" then).
+bool ReadWindowText(HWND window, std::wstring& text);
 // Texts of every child of a window, in order (message box texts, labels).
 std::vector<std::wstring> ChildTexts(HWND window);
 // Presses the button with that text in a dialog (a message box's "OK").
